@@ -1,0 +1,48 @@
+// Reads of a fragment's contents, addressed as (fragment start sector, offset
+// in sectors, count): from the live source, or in content mode from the
+// content file saved with a scan.
+#pragma once
+
+#include <cstdint>
+
+#include "storage/data_source.h"
+#include "storage/sector_reader.h"
+
+namespace sorrelon {
+
+// Answers fragment reads from saved contents (the content file).
+class ContentSource {
+ public:
+  virtual ~ContentSource() = default;
+  // offset is 16 x k for page k or -15 for the lead-in; count 16 or 15.
+  virtual bool ReadContentSectors(int32_t offset, uint32_t count, int64_t fragmentStart, void* buf) = 0;
+};
+
+class FragmentReader {
+ public:
+  FragmentReader(const DataSource& ds, SectorReader& reader) : ds_(ds), reader_(reader) {}
+
+  void SetContent(ContentSource* content) { content_ = content; }
+  ContentSource* Content() const { return content_; }
+
+  bool Read(int64_t fragmentStart, int32_t offset, uint32_t count, void* buf) {
+    if (!ds_.readFromSource && content_) return content_->ReadContentSectors(offset, count, fragmentStart, buf);
+    return reader_.ReadSectors(count, buf, fragmentStart + offset);
+  }
+  // Page k of a fragment (16 sectors at offset 16 k).
+  bool ReadPage(int64_t fragmentStart, int64_t k, void* buf) {
+    return Read(fragmentStart, int32_t(16 * k), 16, buf);
+  }
+  // The 15 sectors before a fragment.
+  bool ReadLeadIn(int64_t fragmentStart, void* buf) { return Read(fragmentStart, -15, 15, buf); }
+
+  SectorReader& Source() { return reader_; }
+  const DataSource& Descriptor() const { return ds_; }
+
+ private:
+  const DataSource& ds_;
+  SectorReader& reader_;
+  ContentSource* content_ = nullptr;
+};
+
+}  // namespace sorrelon

@@ -1,0 +1,1 @@
+// Database-file generator (placeholder until the generator lands).
