@@ -41,7 +41,9 @@ class FragmentStore {
 
   size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
-  bool full() const { return items_.size() >= kCapacity; }
+  bool full() const { return items_.size() >= capacity_; }
+  // Lowers the cap (tests exercise the full store with a small one).
+  void SetCapacity(size_t n) { capacity_ = n < kCapacity ? n : kCapacity; }
   const Fragment& operator[](size_t i) const { return items_[i]; }
   Fragment& operator[](size_t i) { return items_[i]; }
   const Fragment& back() const { return items_.back(); }
@@ -56,6 +58,7 @@ class FragmentStore {
 
  private:
   std::vector<Fragment> items_;
+  size_t capacity_ = kCapacity;
 };
 
 // Fragments ordered by start page (ties in store order).

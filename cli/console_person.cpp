@@ -38,8 +38,20 @@ void ConsolePerson::AddLog(Log, std::string_view line) {
 
 void ConsolePerson::SetGauge(int percent) {
   if (quiet || !progressOnTerminal || !::isatty(2) || percent == lastGauge_) return;
+  auto now = std::chrono::steady_clock::now();
+  if (lastGauge_ < 0 || percent < lastGauge_) started_ = now;
   lastGauge_ = percent;
-  std::cerr << "\r" << percent << "%   " << std::flush;
+  std::fprintf(stderr, "\r%3d%%", percent);
+  double secs = std::chrono::duration<double>(now - started_).count();
+  if (progressBytes > 0 && percent > 0 && secs > 0.5) {
+    double done = double(progressBytes) * percent / 100.0;
+    double rate = done / secs;
+    double left = rate > 0 ? (double(progressBytes) - done) / rate : 0;
+    int l = int(left);
+    std::fprintf(stderr, "  %.1f MB/s  %02d:%02d:%02d left", rate / 1e6, l / 3600, (l / 60) % 60, l % 60);
+  }
+  std::fprintf(stderr, "\033[K");
+  std::fflush(stderr);
   progressOpen_ = true;
 }
 

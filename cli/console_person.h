@@ -4,6 +4,8 @@
 // on a terminal unless quiet.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -21,6 +23,9 @@ class ConsolePerson : public Person {
   std::map<std::string, bool> answers;
   // Files offered to choosers in order.
   std::deque<std::string> files;
+  // Bytes the gauge's 100 % stands for: progress then shows a rate and the
+  // time left.
+  int64_t progressBytes = 0;
   int messagesShown = 0;
   std::string lastMessage;
 
@@ -42,6 +47,7 @@ class ConsolePerson : public Person {
 
  private:
   int lastGauge_ = -1;
+  std::chrono::steady_clock::time_point started_{};
   bool progressOpen_ = false;
 };
 

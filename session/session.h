@@ -1,0 +1,49 @@
+// The state a front holds for one recovery: the chosen source, the first
+// tab's settings, the fragment catalogue, the free-space map, the stop flag,
+// and the analysis state. Fronts hold one; tests make as many as they like.
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/fragment_reader.h"
+#include "scan/free_space.h"
+#include "scan/scan.h"
+#include "storage/data_source.h"
+#include "storage/sector_reader.h"
+#include "storage/sources.h"
+
+namespace sorrelon {
+
+class Session {
+ public:
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  DataSource source;
+  SectorReader reader{source};
+  FragmentReader fragments{source, reader};
+
+  // First tab.
+  SourceFields fields;
+  bool limitStartPage = false;     // CheckBox1
+  std::string maxStartPageText;    // edtmaxpageid
+  std::string fileIdText = "1";    // Edit2
+  uint16_t scanFileId = 1;
+
+  Catalogue catalogue;
+  FreeSpaceMap freeSpace;
+  std::atomic<bool> scanStopped{true};
+
+  // Reads the scan settings from the first tab's texts. On a field that is
+  // not a number: nullopt and `error` names it.
+  std::optional<ScanParams> ScanParamsFromFields(std::string* error) const;
+
+  // Reads Edit2 into scanFileId; false when it is not a number.
+  bool ReadFileId();
+};
+
+}  // namespace sorrelon
