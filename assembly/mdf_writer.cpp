@@ -1,0 +1,139 @@
+#include "assembly/mdf_writer.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "base/text.h"
+#include "page/split_repair.h"
+
+namespace sorrelon {
+namespace {
+
+// An output file whose every write is checked; the first failure is kept.
+class OutFile {
+ public:
+  ~OutFile() { Close(); }
+  bool Open(const std::string& path) {
+    f_ = std::fopen(path.c_str(), "wb");
+    if (!f_) error_ = std::strerror(errno);
+    return f_ != nullptr;
+  }
+  bool Append(const uint8_t* p, size_t n) {
+    if (!ok()) return false;
+    if (std::fwrite(p, 1, n, f_) != n) Fail();
+    return ok();
+  }
+  // Overwrites the last n bytes, then goes on appending at the end.
+  bool OverwriteTail(const uint8_t* p, size_t n) {
+    if (!ok()) return false;
+    if (std::fseek(f_, -long(n), SEEK_END) != 0 || std::fwrite(p, 1, n, f_) != n || std::fseek(f_, 0, SEEK_END) != 0)
+      Fail();
+    return ok();
+  }
+  bool Close() {
+    if (!f_) return ok();
+    if (std::fflush(f_) != 0) Fail();
+    if (std::fclose(f_) != 0 && error_.empty()) error_ = std::strerror(errno);
+    f_ = nullptr;
+    return ok();
+  }
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+ private:
+  void Fail() {
+    if (error_.empty()) error_ = errno ? std::strerror(errno) : "short write";
+  }
+  std::FILE* f_ = nullptr;
+  std::string error_;
+};
+
+}  // namespace
+
+std::string DefaultMdfName(const std::string& databasePath) {
+  return SafeFileName(LastPathComponent(databasePath), "noname.mdf");
+}
+
+MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPath) {
+  MdfWriteResult res;
+  Person& person = ctx.person;
+  const Catalogue& cat = ctx.cat;
+  const RowList& list = cat.assemblyList;
+  person.ClearLog(Log::Assembly);
+  if (list.empty() || list.FragmentOf(cat.store, 0).startPage != 0) return res;
+
+  if (!outPath) {
+    outPath = person.ChooseSaveFile(kSaveMdfTitle, DefaultMdfName(ctx.state.databasePath));
+    if (!outPath) return res;
+  }
+  res.path = *outPath;
+  OutFile out;
+  errno = 0;
+  if (!out.Open(*outPath)) {
+    person.Message("error,无法创建文件", "提示");
+    return res;
+  }
+  res.started = true;
+
+  const int spc = ctx.ds.sectorsPerCluster;
+  const bool repairs = page::SplitCandidates(spc) > 0;
+  std::vector<uint8_t> current(kPageSize), previous(kPageSize), leadIn(15 * 512);
+  const std::vector<uint8_t> zero(kPageSize, 0);
+  const size_t n = list.size();
+  auto failWrite = [&]() {
+    out.Close();
+    person.Message("error,写入文件失败(WRITE FAILED): " + res.path + ": " + out.error(), "提示");
+    return res;
+  };
+
+  for (size_t i = 0; i < n; ++i) {
+    if (n > 1) person.SetGauge(int(std::lround(double(i) * 100.0 / double(n - 1))));
+    person.Breathe();
+    const Fragment& f = list.FragmentOf(cat.store, i);
+    if (i > 0) {
+      const Fragment& prev = list.FragmentOf(cat.store, i - 1);
+      for (int64_t z = prev.endPage; z < f.startPage; ++z) {
+        if (!out.Append(zero.data(), kPageSize)) return failWrite();
+        ++res.zeroPages;
+      }
+      if (repairs && prev.endPage == f.startPage) {
+        if (!ctx.reader.ReadLeadIn(f.startSector, leadIn.data())) {
+          person.Message("read disk error ,leftpage", "提示");
+        } else {
+          std::vector<uint8_t> before = previous;
+          page::RepairSplitPage(previous.data(), leadIn.data(), spc);
+          if (previous != before) {
+            ++res.repairedPages;
+            if (!out.OverwriteTail(previous.data(), kPageSize)) return failWrite();
+          }
+        }
+      }
+    }
+    const int32_t pages = f.Pages();
+    for (int32_t k = 0; k < pages; ++k) {
+      if (ctx.reader.ReadPage(f.startSector, k, current.data())) {
+        ++res.pagesFromFragments;
+      } else {
+        std::memset(current.data(), 0, kPageSize);
+        person.Message("read disk error", "提示");
+        ++res.unreadablePages;
+      }
+      if (!out.Append(current.data(), kPageSize)) return failWrite();
+    }
+    previous = current;
+  }
+  const int64_t last = list.FragmentOf(cat.store, n - 1).endPage;
+  for (int64_t z = last; z < ctx.state.filePageCount; ++z) {
+    if (!out.Append(zero.data(), kPageSize)) return failWrite();
+    ++res.zeroPages;
+  }
+  if (!out.Close()) return failWrite();
+  res.complete = true;
+  person.AddLog(Log::Assembly, kMdfDone);
+  return res;
+}
+
+}  // namespace sorrelon

@@ -1,0 +1,37 @@
+// CREATE MDF: writes the rebuilt data file from the assembly list — every
+// row's pages in display order, zero pages in the gaps and up to the file
+// page count, pages split across clusters repaired where clusters are
+// smaller than a page.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "analysis/analysis.h"
+
+namespace sorrelon {
+
+struct MdfWriteResult {
+  bool started = false;          // a file was created
+  bool complete = false;         // every page was written and the file closed
+  std::string path;
+  int64_t pagesFromFragments = 0;
+  int64_t zeroPages = 0;         // gaps and tail
+  int64_t unreadablePages = 0;   // written as zero pages after "read disk error"
+  int64_t repairedPages = 0;     // split pages rebuilt from the next fragment's lead-in
+};
+
+inline constexpr const char* kMdfDone = "组合完毕";
+inline constexpr const char* kSaveMdfTitle = "保存MDF文件,请注意别保存到原数据所在盘，防止覆盖";
+
+// The default output name: the last component of the database file path,
+// made safe as a file name (it comes from the disk).
+std::string DefaultMdfName(const std::string& databasePath);
+
+// Writes the file. `outPath` given: written there without asking; otherwise
+// the save dialog asks. A failed or short write is reported and the result
+// says the file is incomplete; "组合完毕" is logged only for a whole file.
+MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPath = std::nullopt);
+
+}  // namespace sorrelon
