@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "analysis/analysis.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/fragment_reader.h"
 #include "scan/free_space.h"
@@ -37,6 +38,10 @@ class Session {
   Catalogue catalogue;
   FreeSpaceMap freeSpace;
   std::atomic<bool> scanStopped{true};
+
+  // Analysis state (page map, file page count, database file path).
+  AnalysisState analysis;
+  AnalysisContext Analysis(Person& person) { return {source, fragments, catalogue, analysis, person}; }
 
   // Reads the scan settings from the first tab's texts. On a field that is
   // not a number: nullopt and `error` names it.
