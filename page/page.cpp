@@ -32,12 +32,14 @@ inline bool ReservedAreaZero(const uint8_t* h) {
   return (Load64(h + 64) | Load64(h + 72) | Load64(h + 80) | Load64(h + 88)) == 0;
 }
 
-// The four count limits every header test shares. Evaluated with `&` rather
-// than `&&` so the compiler can keep the test free of branches.
+// The four count limits every header test shares. The tests load their
+// fields first and combine the comparisons with `&` rather than `&&`, so the
+// compiler can keep them free of branches.
 inline bool CountsInRange(const uint8_t* h) {
-  return (Le16(h + off::freeCount) <= kMaxFreeCount) & (Le16(h + off::freeData) >= kHeaderBytes) &
-         (Le16(h + off::freeData) <= kPageBytes) & (Le16(h + off::reservedCount) <= kMaxReserved) &
-         (Le16(h + off::ghostRecordCount) <= kMaxGhosts);
+  const uint16_t freeCount = Le16(h + off::freeCount), freeData = Le16(h + off::freeData);
+  const uint16_t reserved = Le16(h + off::reservedCount), ghosts = Le16(h + off::ghostRecordCount);
+  return (freeCount <= kMaxFreeCount) & (freeData >= kHeaderBytes) & (freeData <= kPageBytes) &
+         (reserved <= kMaxReserved) & (ghosts <= kMaxGhosts);
 }
 
 // Bytes 6..21 (indexId, prev page pointer, minLen, next page pointer) all zero.
@@ -83,29 +85,37 @@ constexpr size_t kMaxNameUnits = 4001;
 }  // namespace
 
 bool IsPlausibleHeader(const uint8_t* h, uint16_t scanFileId) {
-  const uint8_t type = h[off::pageType];
-  const uint8_t tfb = h[off::typeFlagBits];
-  return CountsInRange(h) & (LeI32(h + off::pageId) > 0) & (Le16(h + off::slotCount) <= kMaxSlots) &
-         (h[off::headerVersion] == 1) & (uint8_t(type - 1) < 19) & ((tfb == 0) | (tfb == 1) | (tfb == 4)) &
-         (Le16(h + off::fileId) == scanFileId) & ((type == kIndex) | (h[off::level] == 0)) & ReservedAreaZero(h);
+  const uint8_t version = h[off::headerVersion], type = h[off::pageType], tfb = h[off::typeFlagBits];
+  const uint8_t level = h[off::level];
+  const int32_t pageId = LeI32(h + off::pageId);
+  const uint16_t slots = Le16(h + off::slotCount), fileId = Le16(h + off::fileId);
+  const bool counts = CountsInRange(h), reservedZero = ReservedAreaZero(h);
+  return counts & reservedZero & (pageId > 0) & (slots <= kMaxSlots) & (version == 1) & (uint8_t(type - 1) < 19) &
+         ((tfb == 0) | (tfb == 1) | (tfb == 4)) & (fileId == scanFileId) & ((type == kIndex) | (level == 0));
 }
 
 bool IsFirstPfsPage(const uint8_t* h, uint16_t scanFileId) {
-  return CountsInRange(h) & (h[off::headerVersion] == 1) & (h[off::pageType] == kPfs) & (h[off::level] == 0) &
-         PointersZero(h) & (Le16(h + off::slotCount) == 1) & (LeI32(h + off::objectId) == kAllocationObjectId) &
-         (LeI32(h + off::pageId) == 1) & (Le16(h + off::fileId) == scanFileId) & ReservedAreaZero(h);
+  const uint8_t version = h[off::headerVersion], type = h[off::pageType], level = h[off::level];
+  const int32_t pageId = LeI32(h + off::pageId), objectId = LeI32(h + off::objectId);
+  const uint16_t slots = Le16(h + off::slotCount), fileId = Le16(h + off::fileId);
+  const bool counts = CountsInRange(h), reservedZero = ReservedAreaZero(h), pointersZero = PointersZero(h);
+  return counts & reservedZero & pointersZero & (version == 1) & (type == kPfs) & (level == 0) & (slots == 1) &
+         (objectId == kAllocationObjectId) & (pageId == 1) & (fileId == scanFileId);
 }
 
 bool IsFileHeaderPage(const uint8_t* h, uint16_t scanFileId) {
+  const uint8_t version = h[off::headerVersion], type = h[off::pageType], level = h[off::level];
   const uint8_t flagsLow = h[off::flagBits];
-  return CountsInRange(h) & (h[off::headerVersion] == 1) & (h[off::pageType] == kFileHeader) &
-         (h[off::level] == 0) & ((flagsLow == 0) | (flagsLow == 8)) & PointersZero(h) &
-         (Le16(h + off::slotCount) == 1) & (LeI32(h + off::objectId) == kAllocationObjectId) &
-         (LeI32(h + off::pageId) == 0) & (Le16(h + off::fileId) == scanFileId) & ReservedAreaZero(h);
+  const int32_t pageId = LeI32(h + off::pageId), objectId = LeI32(h + off::objectId);
+  const uint16_t slots = Le16(h + off::slotCount), fileId = Le16(h + off::fileId);
+  const bool counts = CountsInRange(h), reservedZero = ReservedAreaZero(h), pointersZero = PointersZero(h);
+  return counts & reservedZero & pointersZero & (version == 1) & (type == kFileHeader) & (level == 0) &
+         ((flagsLow == 0) | (flagsLow == 8)) & (slots == 1) & (objectId == kAllocationObjectId) & (pageId == 0) &
+         (fileId == scanFileId);
 }
 
 bool IsHeaderOfPage(uint16_t fileId, int32_t pageNumber, const uint8_t* h) {
-  return IsPlausibleHeader(h, fileId) & (LeI32(h + off::pageId) == pageNumber);
+  return IsPlausibleHeader(h, fileId) && LeI32(h + off::pageId) == pageNumber;
 }
 
 uint32_t PageChecksum(const uint8_t* page) {
