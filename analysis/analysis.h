@@ -22,7 +22,15 @@ struct PageRecord {
   uint8_t expectedType = 0;    // 10: a PFS page marks it as an IAM page
   uint8_t allocation = 255;    // 255 unknown, 1 allocated, 0 free (by a PFS page)
   uint8_t ownerSource = 255;   // 255 unknown, 0 allocation page, 1 page link
+  // 1: the learnt fragment that covers this page holds something else there
+  // (a page whose header names another page, e.g. a cluster overwritten
+  // inside a joined fragment). CHECK lists it and the writer writes zeros.
+  uint8_t foreign = 0;
 };
+
+// Whether an 8 KB page read at page number `pageNumber` of file `fileId` is
+// that page: all zero (never written) or a header that names it.
+bool PageBelongsAt(const uint8_t* page, int64_t pageNumber, uint16_t fileId);
 
 class PageMap {
  public:
@@ -45,6 +53,7 @@ class PageMap {
 struct AnalysisState {
   PageMap pageMap;
   int32_t filePageCount = 0;
+  uint16_t fileId = 1;          // the file id page 0 of the chosen file carries
   std::string databasePath;     // from page 32, or "c:\noname.mdf"
   int32_t currentFragment = -1;
   int chosenRow = 0;            // the continuation dialog's remembered row

@@ -32,6 +32,7 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
     person.Message("read disk error", "mess");
     return false;
   }
+  st.fileId = Le16(buf.data() + page::off::fileId);
   page::RestoreTornBits(buf.data());
   auto count = page::FilePageCount(buf.data());
   if (!count) {

@@ -12,6 +12,13 @@ void CheckMissingPages(AnalysisContext& ctx) {
   if (list.empty() || list.FragmentOf(cat.store, 0).startPage != 0) return;
   const int64_t count = ctx.state.filePageCount;
   for (size_t i = 0; i < list.size(); ++i) {
+    // Allocated pages inside the row that its fragment does not really hold
+    // (overwritten clusters inside a joined fragment): missing as well.
+    const Fragment& row = list.FragmentOf(cat.store, i);
+    for (int64_t p = row.startPage; p < row.endPage; ++p) {
+      const PageRecord& r = ctx.state.pageMap.At(p);
+      if (r.foreign && r.allocation == 1) person.AddLog(Log::Assembly, "缺少页面" + std::to_string(p));
+    }
     const int64_t s = list.FragmentOf(cat.store, i).endPage;
     const int64_t e = i + 1 < list.size() ? int64_t(list.FragmentOf(cat.store, i + 1).startPage) : count;
     if (e < s) {

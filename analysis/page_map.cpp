@@ -14,6 +14,13 @@ void PageMap::Init(int64_t count) {
   records_.assign(size_t(count), PageRecord{});
 }
 
+bool PageBelongsAt(const uint8_t* pg, int64_t pageNumber, uint16_t fileId) {
+  if (pg[0] == 1 && LeI32(pg + page::off::pageId) == pageNumber && Le16(pg + page::off::fileId) == fileId) return true;
+  for (size_t i = 0; i < kPageSize; ++i)
+    if (pg[i]) return false;
+  return true;
+}
+
 namespace {
 
 bool IsPfsPosition(int64_t p) { return p == 1 || (p >= 0 && p % page::kPfsInterval == 0); }
@@ -88,6 +95,7 @@ bool LearnPages(AnalysisContext& ctx, int32_t n, int32_t s, int64_t startSector)
   for (int32_t i = 0; i < n; ++i) {
     const int64_t q = int64_t(s) + i;
     if (!ReadFragmentPage(ctx, startSector, i, pg)) return false;
+    if (PageRecord* r = map.Mut(q)) r->foreign = PageBelongsAt(pg, q, ctx.state.fileId) ? 0 : 1;
     const uint8_t type = pg[1];
     if (pg[0] != 1 || !(type == page::kData || type == page::kIndex || type == page::kIam || type == page::kPfs))
       continue;

@@ -115,7 +115,12 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     const int32_t pages = f.Pages();
     for (int32_t k = 0; k < pages; ++k) {
       if (ctx.reader.ReadPage(f.startSector, k, current.data())) {
-        ++res.pagesFromFragments;
+        if (PageBelongsAt(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
+          ++res.pagesFromFragments;
+        } else {
+          std::memset(current.data(), 0, kPageSize);
+          ++res.foreignPages;
+        }
       } else {
         std::memset(current.data(), 0, kPageSize);
         person.Message("read disk error", "提示");
@@ -132,6 +137,8 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   }
   if (!out.Close()) return failWrite();
   res.complete = true;
+  if (res.foreignPages > 0)
+    person.AddLog(Log::Assembly, "不属于此文件的页面已写为空页(FOREIGN PAGES ZEROED):" + std::to_string(res.foreignPages));
   person.AddLog(Log::Assembly, kMdfDone);
   return res;
 }

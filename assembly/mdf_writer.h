@@ -20,6 +20,7 @@ struct MdfWriteResult {
   int64_t zeroPages = 0;         // gaps and tail
   int64_t unreadablePages = 0;   // written as zero pages after "read disk error"
   int64_t repairedPages = 0;     // split pages rebuilt from the next fragment's lead-in
+  int64_t foreignPages = 0;      // pages of a row holding something else, written as zero pages
 };
 
 inline constexpr const char* kMdfDone = "组合完毕";
@@ -29,7 +30,11 @@ inline constexpr const char* kSaveMdfTitle = "保存MDF文件,请注意别保存
 // made safe as a file name (it comes from the disk).
 std::string DefaultMdfName(const std::string& databasePath);
 
-// Writes the file. `outPath` given: written there without asking; otherwise
+// Writes the file. A page read from a row is written only when it is that
+// page of the file (its header names it, or it is all zero); a row joined
+// across clusters that now hold other data would otherwise put foreign bytes
+// at a page number — those are written as zero pages and counted.
+// `outPath` given: written there without asking; otherwise
 // the save dialog asks. A failed or short write is reported and the result
 // says the file is incomplete; "组合完毕" is logged only for a whole file.
 MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPath = std::nullopt);

@@ -170,6 +170,7 @@ int RunRecover(const Args& in) {
         .Key("zeroPages").Int(written.zeroPages)
         .Key("unreadablePages").Int(written.unreadablePages)
         .Key("repairedPages").Int(written.repairedPages)
+        .Key("foreignPages").Int(written.foreignPages)
         .EndObject();
     j.EndObject();
     std::ofstream rf(reportPath, std::ios::binary | std::ios::trunc);
@@ -182,7 +183,7 @@ int RunRecover(const Args& in) {
     return 1;
   }
   std::cout << "written " << out << ": " << written.pagesFromFragments << " pages from fragments, "
-            << written.zeroPages + written.unreadablePages << " zero pages\n";
+            << written.zeroPages + written.unreadablePages + written.foreignPages << " zero pages\n";
   return 0;
 }
 
