@@ -1,6 +1,7 @@
 #include "storage/sector_reader.h"
 
 #include <cstring>
+#include <limits>
 
 #include "base/bytes.h"
 
@@ -30,14 +31,16 @@ int64_t SectorReader::SourceSectors() {
 
 int64_t SectorReader::ReadSectorsUpTo(uint32_t count, void* buf, int64_t first) {
   if (count == 0) return 0;
-  if (first < 0) return -1;
+  // A sector address whose byte offset (or end) does not fit in 64 bits lies
+  // beyond any source; refuse it before the sums below overflow.
+  if (first < 0 || first > std::numeric_limits<int64_t>::max() / kSectorSize - int64_t(count)) return -1;
   int64_t n = count;
   // The cut at the end of the source as the descriptor states it: a volume's
   // end is its last sector, a disk's or image's its sector count.
   const int64_t e = source_.endSector;
   if (e > 0) {
     if (source_.isLogicalDrive) {
-      if (first + n > e + 1) n = e - first + 1;
+      if (first + n - 1 > e) n = e - first + 1;
     } else {
       if (first + n > e) n = e - first;
     }
