@@ -144,6 +144,13 @@ TEST(Mdfgen, GeneratedFilesSatisfyThePageRules) {
   other.protection = Protection::kTornBits;
   other.seed = 9;
   CheckFile(other);
+
+  // Page 7 as real files have it: a sound header without verification.
+  o.unverifiedPage7 = true;
+  std::vector<uint8_t> p7(kPageBytes);
+  BuildPage(*Plan(o), 7, p7.data());
+  EXPECT_TRUE(page::IsHeaderOfPage(1, 7, p7.data()));
+  EXPECT_FALSE(page::IsPageIntact(p7.data()));
 }
 
 TEST(Mdfgen, LargeFileWithSecondPfsPageAndLeftovers) {
@@ -172,6 +179,47 @@ TEST(Mdfgen, LargeFileWithSecondPfsPageAndLeftovers) {
         ++interleaved;
     }
   EXPECT_GT(interleaved, 5);
+}
+
+// Beyond 511,232 pages an object needs one IAM page per range; the pages are
+// built one by one here rather than as a 4 GB file.
+TEST(Mdfgen, IamPagesOfSeveralRanges) {
+  Options o;
+  o.pages = kIamInterval + 9000;
+  o.objects = 3;
+  o.seed = 11;
+  const auto layout = Plan(o);
+  ASSERT_TRUE(layout);
+  std::vector<uint8_t> buf(kPageBytes);
+  int multiRange = 0;
+  for (const Object& obj : layout->objects) {
+    if (obj.system) continue;
+    multiRange += obj.iamPages.size() > 1;
+    std::set<int32_t> fromIam;
+    for (size_t r = 0; r < obj.iamPages.size(); ++r) {
+      BuildPage(*layout, obj.iamPages[r], buf.data());
+      ASSERT_TRUE(page::IsPageIntact(buf.data()));
+      auto iam = page::ReadIamHeader(buf.data());
+      EXPECT_EQ(iam.firstPage, int32_t(r) * kIamInterval);
+      EXPECT_EQ(LeI32(buf.data() + page::off::prevPageId), r > 0 ? obj.iamPages[r - 1] : 0);
+      EXPECT_EQ(LeI32(buf.data() + page::off::nextPageId), r + 1 < obj.iamPages.size() ? obj.iamPages[r + 1] : 0);
+      for (int32_t s : iam.singlePages)
+        if (s > 0) fromIam.insert(s);
+      auto bitmap = page::IamExtentBitmap(buf.data());
+      for (size_t j = 0; j < bitmap.bytes.size(); ++j)
+        for (int b = 0; b < 8; ++b)
+          if (bitmap.bytes[j] & (1 << b))
+            for (int32_t p = 0; p < 8; ++p) fromIam.insert(iam.firstPage + int32_t(64 * j) + 8 * b + p);
+    }
+    EXPECT_EQ(fromIam, std::set<int32_t>(obj.pages.begin(), obj.pages.end()));
+  }
+  EXPECT_EQ(multiRange, 3);
+  // The PFS page of the last range describes its pages.
+  const int32_t lastPfs = (o.pages - 1) / page::kPfsInterval * page::kPfsInterval;
+  BuildPage(*layout, lastPfs, buf.data());
+  auto row = page::SlotRow(buf.data(), 0);
+  for (int32_t k = lastPfs; k < o.pages; ++k)
+    ASSERT_EQ(bool(row.bytes[size_t(k - lastPfs)] & page::kPfsAllocated), layout->Allocated(k)) << k;
 }
 
 TEST(Mdfgen, TornBitsHideThePageCountUntilRestored) {

@@ -324,6 +324,14 @@ TEST(PageRules, PhysicalFileName) {
   Page nameBeforeRow = NamePage(u"db", u"C:\\db.mdf");
   PutLe16(&nameBeforeRow[8190], 2000);
   Page zeroInside = NamePage(u"db", std::u16string(u"C:\\a\0b.mdf", 10));
+  // Two spaces that begin just before the row are not part of it.
+  Page spacesBeforeRow = DataPage();
+  PutLe16(&spacesBeforeRow[8190], 200);
+  {
+    auto t = Utf16(u" C:\\db.mdf");
+    std::copy(t.begin(), t.end(), spacesBeforeRow.begin() + 200);
+    spacesBeforeRow[198] = 0x20;
+  }
 
   const std::vector<Case> cases = {
       {"plain path", NamePage(u"aspnetdb", u"D:\\App_Data\\aspnetdb.mdf"), "D:\\App_Data\\aspnetdb.mdf"},
@@ -341,6 +349,7 @@ TEST(PageRules, PhysicalFileName) {
       {"slot 0 below 4", slotBelow4, std::nullopt},
       {"slot 0 past the page", slotPastPage, std::nullopt},
       {"name before the row", nameBeforeRow, std::nullopt},
+      {"two spaces straddling the row start", spacesBeforeRow, std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(PhysicalFileName(c.page.data()), c.name) << c.what;
 

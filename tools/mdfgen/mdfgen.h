@@ -42,7 +42,7 @@ struct Options {
   std::string logicalName = "Generated";                   // UTF-8, on pages 0, 9 and 32
   uint16_t fileId = 1;
   Protection protection = Protection::kChecksum;
-  int objects = 4;                  // user objects (fewer when the file is too small for them)
+  int objects = 4;                  // user objects, at most 10,000 (fewer when the file is too small)
   uint64_t seed = 1;
   double allocatedFraction = 0.7;   // share of the extents after page 40 given to user objects
   double garbageFraction = 0.0;     // share of unallocated pages filled with leftover bytes
