@@ -1,14 +1,17 @@
 // sorrelon recover SOURCE -o OUT.mdf [--db N | --db-name TEXT] [--report FILE.json] [scan options]
-// Scans, picks the database file, chains its fragments automatically, sorts
-// the assembly by start page, searches the gaps until a pass finds nothing,
-// checks for missing pages and writes the file.
+// sorrelon recover --scan-info FILE.sif (--content FILE | SOURCE) -o OUT.mdf [...]
+// Scans (or loads a saved scan), picks the database file, chains its
+// fragments automatically, sorts the assembly by start page, searches the
+// gaps until a pass finds nothing, checks for missing pages and writes the file.
 #include <fstream>
 #include <iostream>
 
 #include "assembly/mdf_writer.h"
 #include "base/text.h"
+#include "catalogue/content_file.h"
 #include "cli/common.h"
 #include "cli/json.h"
+#include "cli/saved_scan.h"
 
 namespace sorrelon::cli {
 namespace {
@@ -29,7 +32,10 @@ class RecordingPerson : public ConsolePerson {
 const char* kUsage =
     "usage: sorrelon recover SOURCE -o OUT.mdf [--db N | --db-name TEXT] [--report FILE.json]\n"
     "                        [--begin S] [--end S] [--step N] [--all-space] [--file-id N]\n"
-    "                        [--max-start-page N] [--volume|--disk] [--quiet]\n";
+    "                        [--max-start-page N] [--volume|--disk] [--quiet]\n"
+    "       sorrelon recover --scan-info FILE.sif (--content FILE | SOURCE) -o OUT.mdf [same options]\n"
+    "  --scan-info FILE.sif  use the fragments saved by 'scan --save' instead of scanning\n"
+    "  --content FILE        read the fragments from the content file saved with them (no SOURCE needed)\n";
 
 void FragmentJson(Json& j, const Fragment& f, int32_t index) {
   j.BeginObject()
@@ -48,6 +54,11 @@ int RunRecover(const Args& in) {
   Args args = in;
   ScanOptions opt;
   if (auto err = TakeScanOptions(args, opt)) {
+    std::cerr << "sorrelon recover: " << *err << "\n";
+    return 2;
+  }
+  SavedScanOptions saved;
+  if (auto err = TakeSavedScanOptions(args, saved)) {
     std::cerr << "sorrelon recover: " << *err << "\n";
     return 2;
   }
@@ -79,21 +90,28 @@ int RunRecover(const Args& in) {
       rest.push_back(a);
     }
   }
-  if (rest.size() != 1 || out.empty()) {
+  const bool fromSaved = !saved.scanInfo.empty();
+  if (out.empty() || rest.size() > 1 || (!fromSaved && rest.size() != 1) || (!fromSaved && !saved.content.empty()) ||
+      (fromSaved && rest.empty() && saved.content.empty())) {
     std::cerr << kUsage;
     return 2;
   }
-  opt.source = rest[0];
+  if (!rest.empty()) opt.source = rest[0];
 
   Session s;
   RecordingPerson person;
   person.quiet = opt.quiet;
-  if (!PrepareSource(s, person, opt)) return 1;
-  ScanEnd how{};
-  if (!ScanSource(s, person, &how)) return 2;
+  if (!opt.source.empty() && !PrepareSource(s, person, opt)) return 1;
+  if (fromSaved) {
+    if (!LoadSavedScan(s, person, saved, opt)) return 1;
+  } else {
+    ScanEnd how{};
+    if (!ScanSource(s, person, &how)) return 2;
+  }
   Catalogue& cat = s.catalogue;
   RebuildFragmentList(cat.store, cat.fragmentList);
   RebuildDatabaseFileList(cat.store, cat.databaseFiles);
+  RefreshDatabaseFileNames(s.source, s.fragments, cat, person);
   PrintDatabaseFiles(s);
 
   // The database file to rebuild.
@@ -140,6 +158,10 @@ int RunRecover(const Args& in) {
     Json j;
     j.BeginObject();
     j.Key("source").String(opt.source);
+    if (fromSaved) {
+      j.Key("scanInfo").String(saved.scanInfo);
+      if (!saved.content.empty()) j.Key("content").String(saved.content);
+    }
     j.Key("fragments").BeginArray();
     for (size_t i = 0; i < cat.store.size(); ++i) FragmentJson(j, cat.store[i], int32_t(i));
     j.EndArray();

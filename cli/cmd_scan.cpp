@@ -1,8 +1,10 @@
 // sorrelon scan SOURCE [options]: scans as SCAN does and prints the log, the
-// fragment list and the database-file list.
+// fragment list and the database-file list; with --save it writes the
+// scan-info file (and with --content the content file) as SAVE does.
 #include <iostream>
 
 #include "cli/common.h"
+#include "cli/saved_scan.h"
 
 namespace sorrelon::cli {
 namespace {
@@ -14,9 +16,27 @@ int RunScanCommand(const Args& in) {
     std::cerr << "sorrelon scan: " << *err << "\n";
     return 2;
   }
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
+  std::string savePath, contentPath;
+  for (size_t i = 0; i < args.size();) {
+    std::string* dst = args[i] == "--save" ? &savePath : args[i] == "--content" ? &contentPath : nullptr;
+    if (!dst) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= args.size() || args[i + 1].empty()) {
+      std::cerr << "sorrelon scan: " << args[i] << " needs a file\n";
+      return 2;
+    }
+    *dst = args[i + 1];
+    args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i + 2));
+  }
+  if (args.size() != 1 || args[0].rfind("--", 0) == 0 || (!contentPath.empty() && savePath.empty())) {
     std::cerr << "usage: sorrelon scan SOURCE [--begin S] [--end S] [--step N] [--all-space] [--file-id N]\n"
-                 "                        [--max-start-page N] [--volume|--disk] [--quiet]\n";
+                 "                        [--max-start-page N] [--volume|--disk] [--quiet]\n"
+                 "                        [--save FILE.sif [--content FILE]]\n"
+                 "  --save FILE.sif   write the scan-info file (the fragment records) after the scan\n"
+                 "  --content FILE    also write every fragment's sectors to a content file, so that\n"
+                 "                    recover and export can work later without the source\n";
     return 2;
   }
   opt.source = args[0];
@@ -28,6 +48,7 @@ int RunScanCommand(const Args& in) {
   if (!ScanSource(s, person, &how)) return 2;
   PrintFragmentList(s);
   PrintDatabaseFiles(s);
+  if (!savePath.empty() && !SaveScan(s, person, savePath, contentPath)) return 1;
   return (how == ScanEnd::Finished || how == ScanEnd::Stopped || how == ScanEnd::StoreFull) ? 0 : 1;
 }
 

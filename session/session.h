@@ -9,7 +9,9 @@
 
 #include "analysis/analysis.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/content_file.h"
 #include "catalogue/fragment_reader.h"
+#include "catalogue/scan_info.h"
 #include "scan/free_space.h"
 #include "scan/scan.h"
 #include "storage/data_source.h"
@@ -42,6 +44,14 @@ class Session {
   // Analysis state (page map, file page count, database file path).
   AnalysisState analysis;
   AnalysisContext Analysis(Person& person) { return {source, fragments, catalogue, analysis, person}; }
+
+  // Content mode: the open content file answering fragment reads, and what
+  // SAVE and OPEN work on.
+  std::unique_ptr<ContentFile> content;
+  void UseContent(std::unique_ptr<ContentFile> file) { UseContentFile(std::move(file), content, source, fragments); }
+  ScanInfoContext ScanInfo(Person& person) {
+    return {catalogue, source, reader, fragments, content, fileIdText, scanFileId, fields.secs, person};
+  }
 
   // Reads the scan settings from the first tab's texts. On a field that is
   // not a number: nullopt and `error` names it.
