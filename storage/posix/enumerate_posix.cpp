@@ -89,7 +89,7 @@ std::string Description(const std::string& devPath, const fs::path& diskDir) {
   std::string vendor = ReadLine(diskDir / "device" / "vendor");
   std::string model = ReadLine(diskDir / "device" / "model");
   std::string d = devPath;
-  if (!vendor.empty() && vendor != "ATA") d += " " + vendor;
+  if (!vendor.empty() && vendor != "ATA" && vendor.rfind("0x", 0) != 0) d += " " + vendor;  // not a bare PCI id
   if (!model.empty()) d += " " + model;
   return d;
 }

@@ -37,10 +37,10 @@ struct FatOptions {
 class FatVolume {
  public:
   // A bare volume filling the file `image`.
-  bool Create(const std::filesystem::path& image, const FatOptions& options = {});
+  bool Create(const std::filesystem::path& image, const FatOptions& options = FatOptions());
   // A whole-disk image: an MBR with one FAT32 partition (type 0x0C) at
   // sector `partitionStart`, the volume filling the rest of the disk.
-  bool CreateInDisk(const std::filesystem::path& image, const FatOptions& options = {}, int64_t partitionStart = 2048);
+  bool CreateInDisk(const std::filesystem::path& image, const FatOptions& options = FatOptions(), int64_t partitionStart = 2048);
 
   bool CopyIn(const std::filesystem::path& local, const std::string& name);
   // Places `local` in exactly `fragments` runs of clusters (when it has at
@@ -79,7 +79,7 @@ struct NtfsOptions {
 
 class NtfsVolume {
  public:
-  bool Create(const std::filesystem::path& image, const NtfsOptions& options = {});
+  bool Create(const std::filesystem::path& image, const NtfsOptions& options = NtfsOptions());
   bool CopyIn(const std::filesystem::path& local, const std::string& name);
   // As FatVolume::CopyInFragmented: fillers, the rest of the volume filled,
   // the gaps truncated free, then the file copied into them. The volume is
