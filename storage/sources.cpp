@@ -40,10 +40,10 @@ void FillVolumeFields(DataSource& ds, SourceFields& fields) {
 // Fills the range fields for a whole disk (or an image read as one).
 void FillDiskFields(DataSource& ds, SourceFields& fields) {
   fields.freeSpaceChecked = false;
-  fields.begin = "0";
+  fields.begin = std::to_string(0);
   fields.end = std::to_string(ds.sectorBound);
   ds.endSector = ds.sectorBound;
-  fields.secs = "1";
+  fields.secs = std::to_string(1);
   fields.label5.clear();
 }
 
