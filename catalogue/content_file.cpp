@@ -1,6 +1,7 @@
 #include "catalogue/content_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,13 +18,33 @@ int64_t ContentBlockBytes(const Fragment& f) {
   return kLeadInBytes + int64_t(kPageSize) * pages;
 }
 
-void ScramblePage(uint8_t* bytes, size_t n, uint32_t key) {
-  for (size_t i = 0; i + 4 <= n; i += 4) PutLe32(bytes + i, RotR32(Le32(bytes + i), 1) ^ key);
+// The words are handled as native 32-bit values where the machine is
+// little-endian (the loop then vectorises: an 8 KB page costs well under a
+// microsecond), byte by byte elsewhere.
+namespace {
+template <bool kScramble>
+void TransformWords(uint8_t* bytes, size_t n, uint32_t key) {
+  const size_t words = n / 4;
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t w[256];
+    for (size_t done = 0; done < words;) {
+      const size_t m = std::min<size_t>(256, words - done);
+      std::memcpy(w, bytes + 4 * done, 4 * m);
+      for (size_t i = 0; i < m; ++i) w[i] = kScramble ? std::rotr(w[i], 1) ^ key : std::rotl(w[i] ^ key, 1);
+      std::memcpy(bytes + 4 * done, w, 4 * m);
+      done += m;
+    }
+  } else {
+    for (size_t i = 0; i < words; ++i) {
+      uint8_t* p = bytes + 4 * i;
+      PutLe32(p, kScramble ? RotR32(Le32(p), 1) ^ key : RotL32(Le32(p) ^ key, 1));
+    }
+  }
 }
+}  // namespace
 
-void UnscramblePage(uint8_t* bytes, size_t n, uint32_t key) {
-  for (size_t i = 0; i + 4 <= n; i += 4) PutLe32(bytes + i, RotL32(Le32(bytes + i) ^ key, 1));
-}
+void ScramblePage(uint8_t* bytes, size_t n, uint32_t key) { TransformWords<true>(bytes, n, key); }
+void UnscramblePage(uint8_t* bytes, size_t n, uint32_t key) { TransformWords<false>(bytes, n, key); }
 
 uint32_t NewContentKey() {
   static std::mutex m;

@@ -17,12 +17,16 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Value of a hexadecimal digit (either case), -1 for any other character.
+struct HexTable {
+  int8_t v[256];
+  constexpr HexTable() : v() {
+    for (int i = 0; i < 256; ++i) v[i] = -1;
+    for (int i = 0; i < 10; ++i) v['0' + i] = int8_t(i);
+    for (int i = 0; i < 6; ++i) v['A' + i] = v['a' + i] = int8_t(10 + i);
+  }
+};
+constexpr HexTable kHex;
 
 uint8_t RandomByte() {
   static std::mutex m;
@@ -34,19 +38,20 @@ uint8_t RandomByte() {
 }  // namespace
 
 std::string Encipher(std::string_view plain, std::string_view key, uint8_t first) {
-  std::string out;
-  out.resize(2 + 2 * plain.size());
+  std::string out(2 + 2 * plain.size(), '0');
+  char* o = out.data();
   unsigned a = first;
-  out[0] = kHexDigits[a >> 4];
-  out[1] = kHexDigits[a & 15];
+  o[0] = kHexDigits[a >> 4];
+  o[1] = kHexDigits[a & 15];
+  o += 2;
   size_t j = 0;
-  for (size_t i = 0; i < plain.size(); ++i) {
-    const unsigned b = uint8_t(plain[i]);
+  for (char ch : plain) {
+    const unsigned b = uint8_t(ch);
     const unsigned k = key.empty() ? 0 : uint8_t(key[j]);
     a = ((a + b) % 255) ^ k;
-    out[2 + 2 * i] = kHexDigits[(a >> 4) & 15];
-    out[3 + 2 * i] = kHexDigits[a & 15];
-    if (!key.empty()) j = (j + 1) % key.size();
+    *o++ = kHexDigits[(a >> 4) & 15];
+    *o++ = kHexDigits[a & 15];
+    if (++j >= key.size()) j = 0;
   }
   return out;
 }
@@ -55,21 +60,23 @@ std::string Encipher(std::string_view plain, std::string_view key) { return Enci
 
 std::optional<std::string> Decipher(std::string_view hex, std::string_view key) {
   if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
-  for (char c : hex)
-    if (HexValue(c) < 0) return std::nullopt;
-  auto pair = [&](size_t i) { return unsigned(HexValue(hex[i]) * 16 + HexValue(hex[i + 1])); };
-  std::string out;
-  out.reserve(hex.size() / 2 - 1);
-  unsigned a = pair(0);
+  std::string out(hex.size() / 2 - 1, '\0');
+  auto pair = [&](size_t i) {
+    const int hi = kHex.v[uint8_t(hex[i])], lo = kHex.v[uint8_t(hex[i + 1])];
+    return (hi | lo) < 0 ? -1 : hi * 16 + lo;
+  };
+  int first = pair(0);
+  if (first < 0) return std::nullopt;
+  int a = first;
   size_t j = 0;
-  for (size_t i = 2; i + 1 < hex.size(); i += 2) {
-    const unsigned v = pair(i);
-    const unsigned k = key.empty() ? 0 : uint8_t(key[j]);
-    const int c = int(v ^ k);
-    const int plainByte = int(a) < c ? c - int(a) : c - int(a) + 255;
-    out.push_back(char(uint8_t(plainByte)));
+  for (size_t i = 2, n = 0; i + 1 < hex.size(); i += 2, ++n) {
+    const int v = pair(i);
+    if (v < 0) return std::nullopt;
+    const int k = key.empty() ? 0 : uint8_t(key[j]);
+    const int c = v ^ k;
+    out[n] = char(uint8_t(a < c ? c - a : c - a + 255));
     a = v;
-    if (!key.empty()) j = (j + 1) % key.size();
+    if (++j >= key.size()) j = 0;
   }
   return out;
 }
