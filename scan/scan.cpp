@@ -150,6 +150,7 @@ ScanEnd RunScan(const ScanParams& params, DataSource& ds, SectorReader& reader, 
   int32_t counter = 0;
   std::string pendingRemark;
   int lastGauge = -1;
+  int64_t nextGaugeAt = current;
 
   auto record = [&](int32_t number, int64_t pages, int64_t startPage, int64_t startSector, const std::string& carried,
                     bool replaceLast) {
@@ -162,10 +163,16 @@ ScanEnd RunScan(const ScanParams& params, DataSource& ds, SectorReader& reader, 
   };
 
   while (current < end) {
-    int gauge = int(std::llround(double(current) * 100.0 / double(end)));
-    if (gauge != lastGauge) {
-      person.SetGauge(gauge);
-      lastGauge = gauge;
+    if (current >= nextGaugeAt) {
+      // The gauge moves by whole percents: work out the next sector where it
+      // changes instead of dividing at every step.
+      int gauge = int(std::llround(double(current) * 100.0 / double(end)));
+      if (gauge != lastGauge) {
+        person.SetGauge(gauge);
+        lastGauge = gauge;
+      }
+      nextGaugeAt = int64_t(std::ceil((double(gauge) + 0.5) * double(end) / 100.0));
+      if (nextGaugeAt <= current) nextGaugeAt = current + 1;
     }
     if (scanStopped.load(std::memory_order_relaxed)) {
       person.SetStatus(kScanStopped);
@@ -188,6 +195,12 @@ ScanEnd RunScan(const ScanParams& params, DataSource& ds, SectorReader& reader, 
       continue;
     }
 
+    // Every header test wants headerVersion 1: most sectors of a disk fail
+    // here, before any further test.
+    if (h[0] != 1) {
+      current += step;
+      continue;
+    }
     if (page::IsFileHeaderPage(h, fid)) {
       const uint8_t* next = window.Fetch(current + 16, false, n);
       if (!next) {
