@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int64_t kVolumeSectors = 4096;
+constexpr int64_t kVolumeSectors = 512;
 constexpr int64_t kMftCluster = 4;
 
 class MemoryReader : public sorrelon::SectorReader {
@@ -34,7 +34,7 @@ class MemoryReader : public sorrelon::SectorReader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 8 || size > 1024 + 64 * 1024) return 0;
+  if (size < 8 || size > 1024 + 128 * 1024) return 0;
   const int16_t spc = int16_t(1 << (data[1] % 4));
   std::vector<uint8_t> rec(1024, 0);
   std::memcpy(rec.data(), data, std::min<size_t>(size, 1024));
