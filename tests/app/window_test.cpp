@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QClipboard>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -127,6 +128,7 @@ class WindowTest : public QObject {
   void MenusAndSourceChoice();
   void HowToPanelAboutBoxAndCheckBox1();
   void AssemblyButtonsFollowTheSortColumn();
+  void FragmentListCommandsAreWired();
   void ScanWorkerHandOver();
   void WholeRecoveryThroughTheWindow();
 };
@@ -455,6 +457,81 @@ void WindowTest::AssemblyButtonsFollowTheSortColumn() {
   // Sorted by start page, numbered in rebuild order.
   QCOMPARE(v4->model()->index(0, 2).data().toString(), QStringLiteral("0"));
   QCOMPARE(v4->model()->index(0, 0).data().toString(), QStringLiteral("2"));
+}
+
+void WindowTest::FragmentListCommandsAreWired() {
+  TForm1 w(FixedSources());
+  w.show();
+  DialogScript script;
+  w.person().SetScript(&script);
+  Catalogue& cat = w.session().catalogue;
+  AddRecord(cat, 80, 100, 5000);
+  AddRecord(cat, 72, 10, 9000);
+  AddRecord(cat, 16, 0, 1000);
+  w.ViewChanged(View::FragmentList);
+  QTreeView* v2 = List(w, "ListView2");
+  QAbstractItemModel* m = v2->model();
+  auto checked = [&] {
+    QString marks;
+    for (int r = 0; r < m->rowCount(); ++r)
+      marks += m->index(r, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked ? QLatin1Char('x') : QLatin1Char('.');
+    return marks;
+  };
+  auto run = [&](const char* item) { Find<QAction>(w, item)->trigger(); };
+
+  run("N10");
+  QCOMPARE(checked(), QStringLiteral("xxx"));
+  run("N14");
+  QCOMPARE(checked(), QStringLiteral("..."));
+  m->setData(m->index(1, 0), Qt::Checked, Qt::CheckStateRole);
+  run("N15");
+  QCOMPARE(checked(), QStringLiteral("x.x"));
+  run("N12");
+  QCOMPARE(script.messages.back().text, std::string("统计结果:碎片数量为2总大小为:96KB"));
+  SelectRow(v2, 2);
+  run("N13");
+  QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("1000"));
+  run("N16");
+  QCOMPARE(List(w, "ListView4")->model()->rowCount(), 2);
+  run("N18");  // no source chosen: the read of page 0 fails
+  QCOMPARE(script.messages.back().text, std::string("read disk error"));
+
+  // The per-fragment export with nothing checked asks for the folder and ends.
+  run("N14");
+  script.answers = {false};
+  script.files = {test::TempDir("app_commands").string()};
+  run("N9");
+  QCOMPARE(script.questions.back().text, std::string("组合保存成一个文件选是，保存为多个文件选否"));
+  QCOMPARE(script.messages.back().text, std::string("保存完毕"));
+
+  // Filter by start page: 0 <= start page < 50.
+  Find<QRadioButton>(w, "rb1")->setChecked(true);
+  Find<QLineEdit>(w, "Edit1")->setText(QStringLiteral("0"));
+  Find<QLineEdit>(w, "edtendid")->setText(QStringLiteral("50"));
+  QTest::mouseClick(Find<QPushButton>(w, "edtfilter"), Qt::LeftButton);
+  QCOMPARE(m->rowCount(), 2);
+  QCOMPARE(m->index(0, 2).data().toString(), QStringLiteral("10"));
+
+  // Automatic check from the current row.
+  SelectRow(v2, 0);
+  QTest::mouseClick(Find<QPushButton>(w, "Button8"), Qt::LeftButton);
+  QVERIFY(QString::fromStdString(script.messages.back().text).startsWith(QStringLiteral("本次处理到index")));
+
+  // SAVE and OPEN: the records come back, the filter's flags with them.
+  const fs::path info = test::TempDir("app_scaninfo") / "scan.txt";
+  script.files = {info.string()};
+  script.answers = {false};
+  QTest::mouseClick(Find<QPushButton>(w, "btnsave"), Qt::LeftButton);
+  QCOMPARE(script.questions.back().caption, std::string("保存碎片内容"));
+  QVERIFY(fs::exists(info));
+  Tabs(w)->setCurrentIndex(0);
+  script.files = {info.string()};
+  script.answers = {false};
+  QTest::mouseClick(Find<QPushButton>(w, "Button3"), Qt::LeftButton);
+  QCOMPARE(script.questions.back().caption, std::string("打开碎片内容"));
+  QCOMPARE(Tabs(w)->currentIndex(), 1);
+  QCOMPARE(cat.store.size(), size_t(3));
+  QCOMPARE(m->rowCount(), 2);
 }
 
 void WindowTest::ScanWorkerHandOver() {
