@@ -229,7 +229,7 @@ std::optional<std::vector<Fragment>> ReadScanInfoFile(const std::string& path, S
     if (error) *error = err;
     return std::nullopt;
   };
-  std::vector<char> buf(1 << 20);
+  std::vector<char> buf(1 << 16);
   for (;;) {
     const size_t got = std::fread(buf.data(), 1, buf.size(), f);
     for (size_t i = 0; i < got; ++i) {
