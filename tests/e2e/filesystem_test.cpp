@@ -98,6 +98,8 @@ std::string Name(const Case& c) {
   return o.str();
 }
 
+void PrintTo(const Case& c, std::ostream* os) { *os << Name(c); }
+
 class FileSystems : public ::testing::TestWithParam<Case> {};
 
 // Places `mdf` on a new volume as the case says; answers the extents it had.
