@@ -23,7 +23,7 @@ const std::map<std::string, std::string>& ToolPackages() {
   static const std::map<std::string, std::string> m = {
       {"mkfs.vfat", "dosfstools"}, {"mcopy", "mtools"},       {"mdel", "mtools"},
       {"mshowfat", "mtools"},      {"mmd", "mtools"},      {"mkntfs", "ntfs-3g"},     {"ntfscp", "ntfs-3g"},
-      {"ntfsinfo", "ntfs-3g"},     {"ntfscluster", "ntfs-3g"}, {"ntfstruncate", "ntfs-3g"}, {"ntfscat", "ntfs-3g"},
+      {"ntfsinfo", "ntfs-3g"},     {"ntfscluster", "ntfs-3g"}, {"ntfstruncate", "ntfs-3g"}, {"ntfscat", "ntfs-3g"}, {"ntfsfallocate", "ntfs-3g"},
       {"sha256sum", "coreutils"}};
   return m;
 }
@@ -318,7 +318,7 @@ bool NtfsVolume::ReadLayout() {
 }
 
 bool NtfsVolume::Create(const fs::path& image, const NtfsOptions& options) {
-  if (!RequireTools({"mkntfs", "ntfscp", "ntfsinfo", "ntfscat", "ntfstruncate"})) return false;
+  if (!RequireTools({"mkntfs", "ntfscp", "ntfsinfo", "ntfscat", "ntfstruncate", "ntfsfallocate"})) return false;
   image_ = image;
   options_ = options;
   return MakeSizedFile(image, options.sizeBytes) && QuickFormat();
@@ -422,6 +422,16 @@ bool NtfsVolume::CopyInFragmented(const fs::path& local, const std::string& name
   fs::remove(tmp, ec);
   for (const auto& g : gaps)
     if (!FreeClusters(g)) return false;
+  // The allocator will not gather more than a few free runs for one request,
+  // so the file is given its clusters gap by gap, then written in place.
+  int64_t offset = 0;
+  for (int64_t g : GapSizes(clusters, fragments)) {
+    const int64_t len = std::min(g * clusterBytes, size - offset);
+    if (!Tool("ntfsfallocate", "-l " + std::to_string(len) + " -o " + std::to_string(offset) + " " +
+                                   Quote(image_.string()) + " " + Quote(name)))
+      return false;
+    offset += len;
+  }
   if (!CopyIn(local, name)) return false;
   auto ext = Extents(name);
   if (int(ext.size()) != fragments) {

@@ -1,5 +1,5 @@
 // Real FAT32 and NTFS images for end-to-end tests, made with the real tools
-// (mkfs.vfat + mtools, mkntfs + ntfscp + ntfsinfo + ntfscat + ntfstruncate), with no mounting. Every
+// (mkfs.vfat + mtools, mkntfs + ntfscp + ntfsinfo + ntfscat + ntfstruncate + ntfsfallocate), with no mounting. Every
 // helper answers false (or an empty result) after recording a test failure
 // that says what went wrong, including a missing tool and its package.
 #pragma once
@@ -82,8 +82,8 @@ class NtfsVolume {
   bool Create(const std::filesystem::path& image, const NtfsOptions& options = NtfsOptions());
   bool CopyIn(const std::filesystem::path& local, const std::string& name);
   // As FatVolume::CopyInFragmented: fillers, the rest of the volume filled,
-  // the gaps truncated free, then the file copied into them. The volume is
-  // full afterwards.
+  // the gaps truncated free, the file's clusters allocated gap by gap
+  // (ntfsfallocate), then its bytes copied in. The volume is full afterwards.
   bool CopyInFragmented(const std::filesystem::path& local, const std::string& name, int fragments);
   // Frees a file's clusters (its data truncated to nothing).
   bool FreeClusters(const std::string& name);
