@@ -55,7 +55,8 @@ struct ContentWriteResult {
 // live source through `reader` (never from a content file). Reports through
 // `person` exactly as SAVE does: "error,无法创建文件"; "read disk error" (the
 // file is closed without trailer); a failed write; "success" when complete.
-// The gauge follows the records and the window breathes once per record.
+// The gauge follows the records and the window breathes once per record; the
+// store must not change meanwhile (no scan may run).
 ContentWriteResult WriteContentFile(const std::string& path, const FragmentStore& store, SectorReader& reader,
                                     int16_t sectorsPerCluster, Person& person,
                                     std::optional<uint32_t> key = std::nullopt);

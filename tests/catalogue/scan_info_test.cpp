@@ -99,6 +99,10 @@ TEST(ScanInfoLine, StoresGb18030AndReadsCodePage936Lines) {
   EXPECT_EQ(odd->remark, "a\xEF\xBF\xBDz");
   EXPECT_EQ(odd->startSector, 64);
 
+  // A remark that is not UTF-8 at all still leaves a record behind.
+  Fragment bad{6, 96, 112, 8, 0, 1, "a\xFF\xC3z", true};
+  EXPECT_EQ(DecodeScanInfoLine(EncodeScanInfoLine(bad))->remark, "a??z");
+
   EXPECT_FALSE(DecodeScanInfoLine(Encipher("not a record", kScanInfoKey, 3)));
   EXPECT_FALSE(DecodeScanInfoLine(Encipher("1|2|3|4|5|6| |Y", kScanInfoKey, 3)));
 }
