@@ -1,6 +1,10 @@
 // sorrelon: the command-line program. Each subcommand lives in its own file.
 #include <iostream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "cli/command.h"
 
 namespace sorrelon::cli {
@@ -13,6 +17,10 @@ std::map<std::string, Command>& Commands() {
 int main(int argc, char** argv) {
   using namespace sorrelon::cli;
   std::ios::sync_with_stdio(false);
+#ifdef _WIN32
+  // The program's texts are UTF-8; a console shows them as such.
+  SetConsoleOutputCP(CP_UTF8);
+#endif
   Args args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
     std::cout << "usage: sorrelon COMMAND [ARGS]\n\ncommands:\n";
