@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/deep.h"
 #include "base/person.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/fragment_reader.h"
@@ -57,6 +58,11 @@ struct AnalysisState {
   std::string databasePath;     // from page 32, or "c:\noname.mdf"
   int32_t currentFragment = -1;
   int chosenRow = 0;            // the continuation dialog's remembered row
+  // Deep recovery (深度恢复): pages are mended as they are read, and CREATE
+  // MDF writes a protected page only when it is confirmed.
+  bool deep = false;
+  // Where clusters begin, for the split-page repair; loaded on first use.
+  ClusterGeometry geometry;
 };
 
 inline constexpr const char* kNoName = "c:\\noname.mdf";

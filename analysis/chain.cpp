@@ -54,6 +54,7 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
     path = *name;
   }
   st.filePageCount = *count;
+  st.geometry = {};  // read again from the source on first use
   st.databasePath = path;
   st.pageMap.Init(*count);
 

@@ -3,7 +3,7 @@
 
 #include "analysis/analysis.h"
 #include "page/page.h"
-#include "page/split_repair.h"
+#include "page/reassembly.h"
 
 namespace sorrelon {
 namespace {
@@ -107,12 +107,18 @@ void SearchMore(AnalysisContext& ctx) {
       person.Message("read disk error", "提示");
       return;
     }
-    if (ctx.ds.sectorsPerCluster < 16 && f.endPage == 33 && i + 1 < rows && RowFragment(cat, i + 1).startPage == 33) {
-      if (!ctx.reader.ReadLeadIn(RowFragment(cat, i + 1).startSector, leadIn.data())) {
+    const int64_t sector32 = f.startSector + (32 - int64_t(f.startPage)) * 16;
+    if (!st.geometry.Loaded()) st.geometry.Load(ctx.ds, ctx.reader.Source());
+    const ClusterLayout layout = st.geometry.At(sector32);
+    if (layout.sectorsPerCluster < 16 && f.endPage == 33 && i + 1 < rows && RowFragment(cat, i + 1).startPage == 33) {
+      const int64_t next = RowFragment(cat, i + 1).startSector;
+      if (!ctx.reader.ReadLeadIn(next, leadIn.data())) {
         person.Message("read disk error", "提示");
         return;
       }
-      page::RepairSplitPage(pageBuf.data(), leadIn.data(), ctx.ds.sectorsPerCluster);
+      // Only a repair that one cut point alone confirms is used.
+      const std::vector<int> cuts = page::SplitCuts(sector32, next, layout.clusterOrigin, layout.sectorsPerCluster);
+      page::RepairSplitPageSafely(pageBuf.data(), leadIn.data(), cuts, 32, st.fileId);
     }
     page::RestoreTornBits(pageBuf.data());
     if (auto name = page::PhysicalFileName(pageBuf.data())) st.databasePath = *name;

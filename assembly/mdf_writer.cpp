@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/text.h"
+#include "page/page.h"
+#include "page/reassembly.h"
 #include "page/split_repair.h"
 
 namespace sorrelon {
@@ -78,8 +80,8 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   }
   res.started = true;
 
-  const int spc = ctx.ds.sectorsPerCluster;
-  const bool repairs = page::SplitCandidates(spc) > 0;
+  ClusterGeometry& geometry = ctx.state.geometry;
+  if (!geometry.Loaded()) geometry.Load(ctx.ds, ctx.reader.Source());
   std::vector<uint8_t> current(kPageSize), previous(kPageSize), leadIn(15 * 512);
   const std::vector<uint8_t> zero(kPageSize, 0);
   const size_t n = list.size();
@@ -87,6 +89,19 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     out.Close();
     person.Message("error,写入文件失败(WRITE FAILED): " + res.path + ": " + out.error(), "提示");
     return res;
+  };
+  // Deep recovery writes a protected page only when its protection confirms
+  // it: the last page of a row, once no repair has confirmed it, becomes a
+  // zero page (it holds bytes of something else after its first clusters).
+  auto unconfirmedLast = [&](int64_t pageNumber) {
+    if (!ctx.state.deep || !page::HasProtection(previous.data()) ||
+        page::IsPageConfirmed(previous.data(), pageNumber, ctx.state.fileId))
+      return true;
+    std::fill(previous.begin(), previous.end(), 0);
+    ++res.unconfirmedPages;
+    --res.pagesFromFragments;
+    res.unconfirmed.push_back(pageNumber);
+    return out.OverwriteTail(previous.data(), kPageSize);
   };
 
   for (size_t i = 0; i < n; ++i) {
@@ -99,24 +114,51 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
         if (!out.Append(zero.data(), kPageSize)) return failWrite();
         ++res.zeroPages;
       }
-      if (repairs && prev.endPage == f.startPage) {
-        if (!ctx.reader.ReadLeadIn(f.startSector, leadIn.data())) {
-          person.Message("read disk error ,leftpage", "提示");
-        } else {
-          std::vector<uint8_t> before = previous;
-          page::RepairSplitPage(previous.data(), leadIn.data(), spc);
-          if (previous != before) {
-            ++res.repairedPages;
-            if (!out.OverwriteTail(previous.data(), kPageSize)) return failWrite();
+      const int64_t prevLast = int64_t(prev.endPage) - 1;
+      const int64_t prevSector = prev.startSector + 16 * (int64_t(prev.Pages()) - 1);
+      if (prev.endPage == f.startPage && prev.Pages() > 0) {
+        // Cut points on the cluster boundaries of the volume holding the
+        // page; a repair is written only when one candidate alone is
+        // confirmed by the page's protection and structure.
+        const ClusterLayout layout = geometry.At(prevSector);
+        const std::vector<int> cuts =
+            page::SplitCuts(prevSector, f.startSector, layout.clusterOrigin, layout.sectorsPerCluster);
+        if (!cuts.empty() && !page::IsPageConfirmed(previous.data(), prevLast, ctx.state.fileId)) {
+          if (!ctx.reader.ReadLeadIn(f.startSector, leadIn.data())) {
+            person.Message("read disk error ,leftpage", "提示");
+          } else {
+            switch (page::RepairSplitPageSafely(previous.data(), leadIn.data(), cuts, prevLast, ctx.state.fileId)) {
+              case page::SplitOutcome::kRepaired:
+                ++res.repairedPages;
+                if (!out.OverwriteTail(previous.data(), kPageSize)) return failWrite();
+                break;
+              case page::SplitOutcome::kAmbiguous:
+                ++res.ambiguousPages;
+                person.AddLog(Log::Assembly, std::string(kSplitAmbiguous) + std::to_string(prevLast));
+                break;
+              default:
+                break;
+            }
           }
         }
       }
+      if (!unconfirmedLast(prevLast)) return failWrite();
     }
     const int32_t pages = f.Pages();
     for (int32_t k = 0; k < pages; ++k) {
       if (ctx.reader.ReadPage(f.startSector, k, current.data())) {
         if (PageBelongsAt(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
           ++res.pagesFromFragments;
+          if (ctx.reader.LastPageMended()) res.deepPages.push_back(int64_t(f.startPage) + k);
+          // A page inside the row that its protection does not confirm
+          // (deep recovery; the row's last page waits for the repair).
+          if (ctx.state.deep && k + 1 < pages && page::HasProtection(current.data()) &&
+              !page::IsPageConfirmed(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
+            std::memset(current.data(), 0, kPageSize);
+            --res.pagesFromFragments;
+            ++res.unconfirmedPages;
+            res.unconfirmed.push_back(int64_t(f.startPage) + k);
+          }
         } else {
           std::memset(current.data(), 0, kPageSize);
           ++res.foreignPages;
@@ -131,12 +173,15 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     previous = current;
   }
   const int64_t last = list.FragmentOf(cat.store, n - 1).endPage;
+  if (!unconfirmedLast(last - 1)) return failWrite();
   for (int64_t z = last; z < ctx.state.filePageCount; ++z) {
     if (!out.Append(zero.data(), kPageSize)) return failWrite();
     ++res.zeroPages;
   }
   if (!out.Close()) return failWrite();
   res.complete = true;
+  if (res.unconfirmedPages > 0)
+    person.AddLog(Log::Assembly, std::string(kUnconfirmedZeroed) + std::to_string(res.unconfirmedPages));
   if (res.foreignPages > 0)
     person.AddLog(Log::Assembly, "不属于此文件的页面已写为空页(FOREIGN PAGES ZEROED):" + std::to_string(res.foreignPages));
   person.AddLog(Log::Assembly, kMdfDone);

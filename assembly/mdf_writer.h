@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/analysis.h"
 
@@ -21,9 +22,17 @@ struct MdfWriteResult {
   int64_t unreadablePages = 0;   // written as zero pages after "read disk error"
   int64_t repairedPages = 0;     // split pages rebuilt from the next fragment's lead-in
   int64_t foreignPages = 0;      // pages of a row holding something else, written as zero pages
+  int64_t ambiguousPages = 0;    // split pages that several cut points confirm: kept as read
+  // Deep recovery: pages that came from a reassembly, and protected pages
+  // that nothing confirmed (written as zero pages).
+  std::vector<int64_t> deepPages;
+  int64_t unconfirmedPages = 0;
+  std::vector<int64_t> unconfirmed;
 };
 
 inline constexpr const char* kMdfDone = "组合完毕";
+inline constexpr const char* kSplitAmbiguous = "拆分页面无法确定,保留原样(SPLIT PAGE AMBIGUOUS):";
+inline constexpr const char* kUnconfirmedZeroed = "校验未通过的页面已写为空页(UNCONFIRMED PAGES ZEROED):";
 inline constexpr const char* kSaveMdfTitle = "保存MDF文件,请注意别保存到原数据所在盘，防止覆盖";
 
 // The default output name: the last component of the database file path,

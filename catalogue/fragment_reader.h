@@ -18,6 +18,15 @@ class ContentSource {
   virtual bool ReadContentSectors(int32_t offset, uint32_t count, int64_t fragmentStart, void* buf) = 0;
 };
 
+// Mends a page read from the live source that its own protection does not
+// confirm (a page split across runs of clusters), in place. Answers true
+// when the page was replaced by a confirmed reassembly.
+class PageMender {
+ public:
+  virtual ~PageMender() = default;
+  virtual bool Mend(int64_t sector, uint8_t* page) = 0;
+};
+
 class FragmentReader {
  public:
   FragmentReader(const DataSource& ds, SectorReader& reader) : ds_(ds), reader_(reader) {}
@@ -31,8 +40,17 @@ class FragmentReader {
   }
   // Page k of a fragment (16 sectors at offset 16 k).
   bool ReadPage(int64_t fragmentStart, int64_t k, void* buf) {
-    return Read(fragmentStart, int32_t(16 * k), 16, buf);
+    lastMended_ = false;
+    if (!Read(fragmentStart, int32_t(16 * k), 16, buf)) return false;
+    if (mender_ && (ds_.readFromSource || !content_))
+      lastMended_ = mender_->Mend(fragmentStart + 16 * k, static_cast<uint8_t*>(buf));
+    return true;
   }
+  // Deep recovery: pages read from the source go through `mender` (null: off).
+  void SetMender(PageMender* mender) { mender_ = mender; }
+  PageMender* Mender() const { return mender_; }
+  // Whether the last ReadPage answered a mended page.
+  bool LastPageMended() const { return lastMended_; }
   // The 15 sectors before a fragment.
   bool ReadLeadIn(int64_t fragmentStart, void* buf) { return Read(fragmentStart, -15, 15, buf); }
 
@@ -43,6 +61,8 @@ class FragmentReader {
   const DataSource& ds_;
   SectorReader& reader_;
   ContentSource* content_ = nullptr;
+  PageMender* mender_ = nullptr;
+  bool lastMended_ = false;
 };
 
 }  // namespace sorrelon

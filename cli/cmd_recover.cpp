@@ -32,10 +32,11 @@ class RecordingPerson : public ConsolePerson {
 const char* kUsage =
     "usage: sorrelon recover SOURCE -o OUT.mdf [--db N | --db-name TEXT] [--report FILE.json]\n"
     "                        [--begin S] [--end S] [--step N] [--all-space] [--file-id N]\n"
-    "                        [--max-start-page N] [--volume|--disk] [--quiet]\n"
+    "                        [--max-start-page N] [--volume|--disk] [--spec] [--quiet]\n"
     "       sorrelon recover --scan-info FILE.sif (--content FILE | SOURCE) -o OUT.mdf [same options]\n"
     "  --scan-info FILE.sif  use the fragments saved by 'scan --save' instead of scanning\n"
-    "  --content FILE        read the fragments from the content file saved with them (no SOURCE needed)\n";
+    "  --content FILE        read the fragments from the content file saved with them (no SOURCE needed)\n"
+    "  --spec                the plain algorithm alone, without deep recovery\n";
 
 void FragmentJson(Json& j, const Fragment& f, int32_t index) {
   j.BeginObject()
@@ -64,6 +65,7 @@ int RunRecover(const Args& in) {
   }
   std::string out, reportPath, dbName;
   int dbNumber = 0;
+  bool plainOnly = false;
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -75,6 +77,8 @@ int RunRecover(const Args& in) {
     std::string v;
     if (a == "-o" || a == "--output") {
       if (!value(out)) { std::cerr << kUsage; return 2; }
+    } else if (a == "--spec") {
+      plainOnly = true;
     } else if (a == "--report") {
       if (!value(reportPath)) { std::cerr << kUsage; return 2; }
     } else if (a == "--db-name") {
@@ -99,6 +103,7 @@ int RunRecover(const Args& in) {
   if (!rest.empty()) opt.source = rest[0];
 
   Session s;
+  s.SetDeep(!plainOnly);  // deep recovery unless --spec
   RecordingPerson person;
   person.quiet = opt.quiet;
   if (!opt.source.empty() && !PrepareSource(s, person, opt)) return 1;
@@ -193,7 +198,13 @@ int RunRecover(const Args& in) {
         .Key("unreadablePages").Int(written.unreadablePages)
         .Key("repairedPages").Int(written.repairedPages)
         .Key("foreignPages").Int(written.foreignPages)
+        .Key("ambiguousPages").Int(written.ambiguousPages)
+        .Key("deep").Bool(s.deep)
+        .Key("unconfirmedPages").Int(written.unconfirmedPages)
         .EndObject();
+    j.Key("deepPages").BeginArray();
+    for (int64_t p : written.deepPages) j.Int(p);
+    j.EndArray();
     j.EndObject();
     std::ofstream rf(reportPath, std::ios::binary | std::ios::trunc);
     rf << j.str() << "\n";

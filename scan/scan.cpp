@@ -209,6 +209,16 @@ ScanEnd RunScan(const ScanParams& params, DataSource& ds, SectorReader& reader, 
         continue;
       }
       if (!page::IsFirstPfsPage(next, fid)) {
+        if (params.recordLonelyHeaders) {
+          lastRunEnd = current + 16;
+          pendingRemark = kInvalidHeaderRemark;
+          ++counter;
+          if (record(counter, 1, 0, current, pendingRemark, false) == AddResult::Full) {
+            person.AddLog(Log::Scan, kStoreFullLine);
+            person.SetStatus(kScanStopped);
+            return finish(ScanEnd::StoreFull);
+          }
+        }
         current += step;
         continue;
       }

@@ -28,6 +28,10 @@ struct ScanParams {
   bool freeSpaceOnly = false;    // chkfreespace checked
   uint16_t scanFileId = 1;       // Edit2
   AddFragmentOptions limit;      // CheckBox1 / edtmaxpageid
+  // Deep recovery: a file-header page without page 1 behind it (page 0
+  // split across clusters, or page 1 elsewhere) is recorded as a fragment of
+  // one page, so the file is offered all the same.
+  bool recordLonelyHeaders = false;
 };
 
 enum class ScanEnd { Finished, Stopped, MapFailed, FirstWindowFailed, StoreFull, BadParams };

@@ -28,6 +28,7 @@ std::optional<ScanParams> Session::ScanParamsFromFields(std::string* error) cons
   p.sectorsPerCluster = *secs;
   p.freeSpaceOnly = fields.freeSpaceChecked;
   p.scanFileId = scanFileId;
+  p.recordLonelyHeaders = deep;
   p.limit.limitStartPage = limitStartPage;
   if (limitStartPage) {
     auto m = ParseInt32(maxStartPageText);

@@ -45,6 +45,18 @@ class Session {
   AnalysisState analysis;
   AnalysisContext Analysis(Person& person) { return {source, fragments, catalogue, analysis, person}; }
 
+  // Deep recovery (深度恢复(DEEP)): off by default. On, the scan also records
+  // file-header pages without page 1 behind them, pages are mended as they
+  // are read, and CREATE MDF writes protected pages only when confirmed.
+  bool deep = false;
+  DeepMender mender{source, reader, freeSpace};
+  void SetDeep(bool on) {
+    deep = on;
+    analysis.deep = on;
+    mender.Reset();
+    fragments.SetMender(on ? &mender : nullptr);
+  }
+
   // Content mode: the open content file answering fragment reads, and what
   // SAVE and OPEN work on.
   std::unique_ptr<ContentFile> content;

@@ -30,7 +30,10 @@ Page DataPage(int32_t pageId, int32_t objectId, int32_t prev = 0, int32_t next =
   h.nextPageId = next;
   h.nextFileId = next ? linkFile : 0;
   h.slotCount = 1;
+  h.freeData = 112;  // one small row at 96, as slot 0 says
   mdfgen::WriteHeader(p.data(), h);
+  p[96] = 0x08;  // an index-style record: only its slot is checked
+  mdfgen::SetSlot(p.data(), 0, 96);
   mdfgen::ProtectPage(p.data(), mdfgen::Protection::kChecksum);
   return p;
 }

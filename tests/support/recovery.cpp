@@ -15,6 +15,7 @@ Recovery RecoverImage(Session& s, FakePerson& person, const std::filesystem::pat
   if (opt.volume) s.fields.freeSpaceChecked = opt.freeSpaceOnly;
   if (opt.step > 0) s.fields.secs = std::to_string(opt.step);
   s.ReadFileId();
+  s.SetDeep(opt.deep);
   auto params = s.ScanParamsFromFields(nullptr);
   if (!params) return r;
   s.scanStopped = false;

@@ -18,6 +18,7 @@ struct RecoverOptions {
   bool freeSpaceOnly = true;    // for a volume: the first tab's default
   int step = 0;                 // 0: what the choice filled in
   std::string dbName;           // a database-file row whose name contains this; empty: the first row
+  bool deep = false;            // deep recovery (深度恢复)
 };
 
 struct Recovery {

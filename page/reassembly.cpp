@@ -1,0 +1,112 @@
+#include "page/reassembly.h"
+
+#include <cstring>
+
+#include "base/bytes.h"
+#include "page/page.h"
+
+namespace sorrelon::page {
+namespace {
+
+// Record types of the status byte (bits 1..3) whose rows have the fixed and
+// variable parts of a data record: primary, forwarded, ghost data.
+bool IsDataRecordType(uint8_t status) {
+  const int type = (status >> 1) & 7;
+  return type == 0 || type == 1 || type == 6;
+}
+
+bool DataRowSound(const uint8_t* p, int o, int freeData) {
+  const uint8_t status = p[o];
+  if (!IsDataRecordType(status)) return true;  // other records: the slot check alone
+  const int fixedEnd = Le16(p + o + 2);
+  if (fixedEnd < 4 || o + fixedEnd + 2 > freeData) return false;
+  int pos = o + fixedEnd;
+  const int columns = Le16(p + pos);
+  pos += 2;
+  if (status & 0x10) pos += (columns + 7) / 8;
+  if (pos > freeData) return false;
+  if (status & 0x20) {
+    if (pos + 2 > freeData) return false;
+    const int vars = Le16(p + pos);
+    pos += 2;
+    if (pos + 2 * vars > freeData) return false;
+    if (vars > 0) {
+      const int lastEnd = Le16(p + pos + 2 * (vars - 1)) & 0x7FFF;
+      if (lastEnd < pos + 2 * vars - o || o + lastEnd > freeData) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool HasProtection(const uint8_t* page) {
+  const unsigned v = page[5] & 0x0F;
+  return v == 1 || v == 2;
+}
+
+bool IsPageStructureSound(const uint8_t* raw, int64_t pageNumber, uint16_t fileId) {
+  uint8_t p[kPageBytes];
+  std::memcpy(p, raw, kPageBytes);
+  RestoreTornBits(p);
+  if (pageNumber == 0 ? !IsFileHeaderPage(p, fileId) : !IsHeaderOfPage(fileId, int32_t(pageNumber), p)) return false;
+  const int slots = Le16(p + off::slotCount), freeData = Le16(p + off::freeData);
+  if (freeData < kHeaderBytes || freeData + 2 * slots > kPageBytes) return false;
+  const uint8_t type = p[off::pageType];
+  for (int k = 0; k < slots; ++k) {
+    const int o = Le16(p + kPageBytes - 2 - 2 * k);
+    // A zero slot is refused too: a foreign sector of zeros in place of the
+    // slot array would otherwise pass for a page of removed rows.
+    if (o < kHeaderBytes || o >= freeData) return false;
+    if (type == kData && !DataRowSound(p, o, freeData)) return false;
+  }
+  return true;
+}
+
+bool IsPageConfirmed(const uint8_t* page, int64_t pageNumber, uint16_t fileId) {
+  return IsPageIntact(page) && IsPageStructureSound(page, pageNumber, fileId);
+}
+
+std::vector<int> SplitCuts(int64_t pageSector, int64_t nextStart, int64_t origin, int32_t spc) {
+  std::vector<int> cuts;
+  if (spc < 1 || spc >= 16) return cuts;
+  auto boundary = [&](int64_t s) {
+    int64_t d = (s - origin) % spc;
+    return d == 0;
+  };
+  for (int cut = 1; cut < 16; ++cut)
+    if (boundary(pageSector + cut) && boundary(nextStart - (16 - cut))) cuts.push_back(cut);
+  return cuts;
+}
+
+SplitOutcome RepairSplitPageSafely(uint8_t* page, const uint8_t* leadIn, std::span<const int> cuts,
+                                   int64_t pageNumber, uint16_t fileId) {
+  const bool asReadIntact = IsPageIntact(page);
+  if (asReadIntact && IsPageStructureSound(page, pageNumber, fileId)) return SplitOutcome::kIntact;
+  uint8_t candidate[kPageBytes], chosen[kPageBytes];
+  int confirmed = 0;
+  for (int cut : cuts) {
+    if (cut < 1 || cut > 15) continue;
+    std::memcpy(candidate, page, kPageBytes);
+    const int n = cut * 512;
+    // Bytes n..8191 come from the end of the lead-in (15 sectors).
+    std::memcpy(candidate + n, leadIn + (n - 512), size_t(kPageBytes - n));
+    if (IsPageConfirmed(candidate, pageNumber, fileId)) {
+      if (++confirmed == 1) std::memcpy(chosen, candidate, kPageBytes);
+    }
+  }
+  if (confirmed == 1) {
+    std::memcpy(page, chosen, kPageBytes);
+    return SplitOutcome::kRepaired;
+  }
+  if (asReadIntact) return SplitOutcome::kIntact;
+  return confirmed > 1 ? SplitOutcome::kAmbiguous : SplitOutcome::kUnconfirmed;
+}
+
+uint32_t SectorChecksumPart(const uint8_t* s, int position) {
+  uint32_t x = 0;
+  for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
+  return RotL32(x, unsigned(15 - position));
+}
+
+}  // namespace sorrelon::page
