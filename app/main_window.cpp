@@ -689,6 +689,7 @@ void TForm1::OnWorkerFinished(TMyThread* worker) {
   auto it = std::find(workers_.begin(), workers_.end(), worker);
   if (it == workers_.end()) return;  // already waited for and deleted while closing
   workers_.erase(it);
+  worker->wait();  // past its finished signal: returns once the thread has exited
   worker->deleteLater();
   if (closing_) return;
   person_->Drain();
