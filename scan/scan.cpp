@@ -75,7 +75,10 @@ class ScanWindow {
         }
       }
     }
-    end_ = readable > 0 ? ws + count : ws;
+    // The window covers its unreadable sectors too (marked bad), so the steps
+    // that land on them fail at once instead of reading the whole window
+    // again, sector by sector, at every step.
+    end_ = ws + count;
     return readable;
   }
 

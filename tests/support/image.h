@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -29,18 +30,33 @@ class Image {
   std::vector<uint8_t> bytes_;
 };
 
-// A sector reader that fails every read touching one of `bad`.
+// A sector reader that fails every read touching one of `bad`, and, once
+// SetEnd is called, cuts reads short at that sector as a source that ends
+// early does (the rest of the buffer zero-filled; reads from there on fail).
 class FaultyReader : public SectorReader {
  public:
   FaultyReader(const DataSource& ds, std::set<int64_t> bad) : SectorReader(ds), bad_(std::move(bad)) {}
+  void SetBad(std::set<int64_t> bad) { bad_ = std::move(bad); }
+  void SetEnd(int64_t end) { end_ = end; }
   int64_t ReadSectorsUpTo(uint32_t count, void* buf, int64_t first) override {
+    ++reads;
     auto it = bad_.lower_bound(first);
     if (count && it != bad_.end() && *it < first + int64_t(count)) return -1;
+    if (count && end_ >= 0 && first + int64_t(count) > end_) {
+      if (first >= end_) return -1;
+      const uint32_t n = uint32_t(end_ - first);
+      const int64_t got = SectorReader::ReadSectorsUpTo(n, buf, first);
+      if (got < 0) return got;
+      std::memset(static_cast<uint8_t*>(buf) + size_t(got) * 512, 0, size_t(count - uint32_t(got)) * 512);
+      return got;
+    }
     return SectorReader::ReadSectorsUpTo(count, buf, first);
   }
+  int64_t reads = 0;  // calls, failed ones included
 
  private:
   std::set<int64_t> bad_;
+  int64_t end_ = -1;
 };
 
 }  // namespace sorrelon::test
