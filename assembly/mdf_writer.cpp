@@ -7,54 +7,12 @@
 #include <vector>
 
 #include "base/text.h"
+#include "catalogue/out_file.h"
 #include "page/page.h"
 #include "page/reassembly.h"
 #include "page/split_repair.h"
 
 namespace sorrelon {
-namespace {
-
-// An output file whose every write is checked; the first failure is kept.
-class OutFile {
- public:
-  ~OutFile() { Close(); }
-  bool Open(const std::string& path) {
-    f_ = std::fopen(path.c_str(), "wb");
-    if (!f_) error_ = std::strerror(errno);
-    return f_ != nullptr;
-  }
-  bool Append(const uint8_t* p, size_t n) {
-    if (!ok()) return false;
-    if (std::fwrite(p, 1, n, f_) != n) Fail();
-    return ok();
-  }
-  // Overwrites the last n bytes, then goes on appending at the end.
-  bool OverwriteTail(const uint8_t* p, size_t n) {
-    if (!ok()) return false;
-    if (std::fseek(f_, -long(n), SEEK_END) != 0 || std::fwrite(p, 1, n, f_) != n || std::fseek(f_, 0, SEEK_END) != 0)
-      Fail();
-    return ok();
-  }
-  bool Close() {
-    if (!f_) return ok();
-    if (std::fflush(f_) != 0) Fail();
-    if (std::fclose(f_) != 0 && error_.empty()) error_ = std::strerror(errno);
-    f_ = nullptr;
-    return ok();
-  }
-  bool ok() const { return error_.empty(); }
-  const std::string& error() const { return error_; }
-
- private:
-  void Fail() {
-    if (error_.empty()) error_ = errno ? std::strerror(errno) : "short write";
-  }
-  std::FILE* f_ = nullptr;
-  std::string error_;
-};
-
-}  // namespace
-
 std::string DefaultMdfName(const std::string& databasePath) {
   return SafeFileName(LastPathComponent(databasePath), "noname.mdf");
 }
@@ -73,8 +31,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   }
   res.path = *outPath;
   OutFile out;
-  errno = 0;
-  if (!out.Open(*outPath)) {
+  if (!out.Create(*outPath)) {
     person.Message("error,无法创建文件", "提示");
     return res;
   }
@@ -87,7 +44,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   const size_t n = list.size();
   auto failWrite = [&]() {
     out.Close();
-    person.Message("error,写入文件失败(WRITE FAILED): " + res.path + ": " + out.error(), "提示");
+    person.Message(WriteFailedText(res.path, out.error()), "提示");
     return res;
   };
   // Deep recovery writes a protected page only when its protection confirms
