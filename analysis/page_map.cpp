@@ -85,6 +85,17 @@ bool ReadFragmentPage(AnalysisContext& ctx, int64_t startSector, int64_t i, uint
   return false;
 }
 
+// The first filters of learning: a page of a type the map learns from, not
+// known free, and, unless it is a PFS page, known allocated.
+bool WorthLearning(const PageMap& map, int64_t q, const uint8_t* pg) {
+  const uint8_t type = pg[1];
+  if (pg[0] != 1 || !(type == page::kData || type == page::kIndex || type == page::kIam || type == page::kPfs))
+    return false;
+  const PageRecord& here = map.At(q);
+  if (here.allocation == 0) return false;
+  return !(here.allocation == 255 && type != page::kPfs);
+}
+
 }  // namespace
 
 bool LearnPages(AnalysisContext& ctx, int32_t n, int32_t s, int64_t startSector) {
@@ -97,11 +108,7 @@ bool LearnPages(AnalysisContext& ctx, int32_t n, int32_t s, int64_t startSector)
     if (!ReadFragmentPage(ctx, startSector, i, pg)) return false;
     if (PageRecord* r = map.Mut(q)) r->foreign = PageBelongsAt(pg, q, ctx.state.fileId) ? 0 : 1;
     const uint8_t type = pg[1];
-    if (pg[0] != 1 || !(type == page::kData || type == page::kIndex || type == page::kIam || type == page::kPfs))
-      continue;
-    const PageRecord& here = map.At(q);
-    if (here.allocation == 0) continue;
-    if (here.allocation == 255 && type != page::kPfs) continue;
+    if (!WorthLearning(map, q, pg)) continue;
     if (smallClusters && i == n - 1 && (type == page::kIam || type == page::kPfs) && !page::IsPageIntact(pg)) continue;
     page::RestoreTornBits(pg);
 
@@ -160,11 +167,7 @@ bool LearnPfsPages(AnalysisContext& ctx, int32_t n, int32_t s, int64_t startSect
     const int64_t q = int64_t(s) + i;
     if (!ReadFragmentPage(ctx, startSector, i, pg)) return false;
     const uint8_t type = pg[1];
-    if (pg[0] != 1 || !(type == page::kData || type == page::kIndex || type == page::kIam || type == page::kPfs))
-      continue;
-    const PageRecord& here = map.At(q);
-    if (here.allocation == 0) continue;
-    if (here.allocation == 255 && type != page::kPfs) continue;
+    if (!WorthLearning(map, q, pg)) continue;
     int64_t limit = page::kPfsInterval;
     int rowOffset = -1;
     if (smallClusters && i == n - 1 && (type == page::kIam || type == page::kPfs)) {
