@@ -21,6 +21,9 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -616,6 +619,10 @@ void WindowTest::WholeRecoveryThroughTheWindow() {
   QVERIFY(fat.CopyInFragmented(mdf, "SECOND.MDF", 4));
   QVERIFY(fat.Delete("FIRST.MDF"));
   QVERIFY(fat.Delete("SECOND.MDF"));
+  // What the source is before the window touches it.
+  struct stat imageBefore {};
+  QCOMPARE(::stat(image.c_str(), &imageBefore), 0);
+  const std::string shaBefore = test::FileSha256(image);
 
   TForm1 w(FixedSources());
   w.show();
@@ -772,6 +779,26 @@ void WindowTest::WholeRecoveryThroughTheWindow() {
   QVERIFY(!written.empty());
   QVERIFY2(written == test::ReadFileBytes(cli), log.c_str());
   QVERIFY(written == test::ReadFileBytes(mdf));
+
+  // None of it wrote to the source, which the window holds open for reading only.
+  struct stat imageAfter {};
+  QCOMPARE(::stat(image.c_str(), &imageAfter), 0);
+  QCOMPARE(test::FileSha256(image), shaBefore);
+  QVERIFY(imageAfter.st_mtim.tv_sec == imageBefore.st_mtim.tv_sec &&
+          imageAfter.st_mtim.tv_nsec == imageBefore.st_mtim.tv_nsec);
+  int sourceDescriptors = 0;
+  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec) != fs::canonical(image) || ec) continue;
+    std::ifstream info("/proc/self/fdinfo/" + e.path().filename().string());
+    std::string key, value;
+    while (info >> key >> value) {
+      if (key != "flags:") continue;
+      QCOMPARE(int(std::stol(value, nullptr, 8)) & O_ACCMODE, O_RDONLY);
+      ++sourceDescriptors;
+    }
+  }
+  QVERIFY(sourceDescriptors > 0);
 
   // Started on an image without questions (--open-image): a volume boot
   // sector makes it a partition image.
