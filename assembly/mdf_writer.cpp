@@ -47,13 +47,17 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     person.Message(WriteFailedText(res.path, out.error()), "提示");
     return res;
   };
-  // Deep recovery writes a protected page only when its protection confirms
-  // it: the last page of a row, once no repair has confirmed it, becomes a
-  // zero page (it holds bytes of something else after its first clusters).
-  auto unconfirmedLast = [&](int64_t pageNumber) {
-    if (!ctx.state.deep || !page::HasProtection(previous.data()) ||
+  // A protected page is written only when its protection and structure
+  // confirm it: the last page of a row, once no repair has confirmed it,
+  // becomes a zero page, since after its first clusters it may hold bytes of
+  // something else. That holds in deep recovery, and in any mode where the
+  // clusters around the page are smaller than a page. Runs before the gap
+  // after the row is written, while the page is the last one of the file.
+  auto unconfirmedLast = [&](int64_t pageNumber, int64_t sector) {
+    if (!page::HasProtection(previous.data()) ||
         page::IsPageConfirmed(previous.data(), pageNumber, ctx.state.fileId))
       return true;
+    if (!ctx.state.deep && geometry.At(sector).sectorsPerCluster >= 16) return true;
     std::fill(previous.begin(), previous.end(), 0);
     ++res.unconfirmedPages;
     --res.pagesFromFragments;
@@ -67,10 +71,6 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     const Fragment& f = list.FragmentOf(cat.store, i);
     if (i > 0) {
       const Fragment& prev = list.FragmentOf(cat.store, i - 1);
-      for (int64_t z = prev.endPage; z < f.startPage; ++z) {
-        if (!out.Append(zero.data(), kPageSize)) return failWrite();
-        ++res.zeroPages;
-      }
       const int64_t prevLast = int64_t(prev.endPage) - 1;
       const int64_t prevSector = prev.startSector + 16 * (int64_t(prev.Pages()) - 1);
       if (prev.endPage == f.startPage && prev.Pages() > 0) {
@@ -80,7 +80,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
         const ClusterLayout layout = geometry.At(prevSector);
         const std::vector<int> cuts =
             page::SplitCuts(prevSector, f.startSector, layout.clusterOrigin, layout.sectorsPerCluster);
-        if (!cuts.empty() && !page::IsPageConfirmed(previous.data(), prevLast, ctx.state.fileId)) {
+        if (!cuts.empty()) {
           if (!ctx.reader.ReadLeadIn(f.startSector, leadIn.data())) {
             person.Message("read disk error ,leftpage", "提示");
           } else {
@@ -99,7 +99,11 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
           }
         }
       }
-      if (!unconfirmedLast(prevLast)) return failWrite();
+      if (prev.Pages() > 0 && !unconfirmedLast(prevLast, prevSector)) return failWrite();
+      for (int64_t z = prev.endPage; z < f.startPage; ++z) {
+        if (!out.Append(zero.data(), kPageSize)) return failWrite();
+        ++res.zeroPages;
+      }
     }
     const int32_t pages = f.Pages();
     for (int32_t k = 0; k < pages; ++k) {
@@ -129,8 +133,11 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     }
     previous = current;
   }
-  const int64_t last = list.FragmentOf(cat.store, n - 1).endPage;
-  if (!unconfirmedLast(last - 1)) return failWrite();
+  const Fragment& lastRow = list.FragmentOf(cat.store, n - 1);
+  const int64_t last = lastRow.endPage;
+  if (lastRow.Pages() > 0 &&
+      !unconfirmedLast(last - 1, lastRow.startSector + 16 * (int64_t(lastRow.Pages()) - 1)))
+    return failWrite();
   for (int64_t z = last; z < ctx.state.filePageCount; ++z) {
     if (!out.Append(zero.data(), kPageSize)) return failWrite();
     ++res.zeroPages;
