@@ -6,7 +6,9 @@
 
 #include "base/bytes.h"
 #include "catalogue/out_file.h"
-#include "page/split_repair.h"
+#include "analysis/deep.h"
+#include "page/page.h"
+#include "page/reassembly.h"
 
 namespace sorrelon {
 
@@ -70,14 +72,15 @@ ExportResult ExportCombined(const std::vector<ExportRow>& rows, const std::strin
     return res;
   };
 
-  const int spc = ds.sectorsPerCluster;
-  const bool repairs = page::SplitCandidates(spc) > 0;
+  // Where clusters begin (the volume's boot sector, or on a whole disk the
+  // partition holding the page), for the cut points of the split-page repair.
+  ClusterGeometry geometry;
   std::vector<uint8_t> current(kPageSize), previous(kPageSize), leadIn(15 * 512);
   const std::vector<uint8_t> zero(kPageSize, 0);
   // Whether the file ends with the last page read for the previous row: only
   // then is there a page the repair may rewrite.
   bool endsWithPrevious = false;
-  int64_t prevEnd = 0;
+  int64_t prevEnd = 0, prevSector = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
     const ExportRow& row = rows[i];
     if (i > 0) {
@@ -87,13 +90,20 @@ ExportResult ExportCombined(const std::vector<ExportRow>& rows, const std::strin
           ++res.zeroPages;
         }
         endsWithPrevious = false;
-      } else if (repairs && row.startPage == prevEnd && endsWithPrevious) {
-        if (!reader.ReadLeadIn(row.startSector, leadIn.data())) return readFailed();
-        std::vector<uint8_t> before = previous;
-        page::RepairSplitPage(previous.data(), leadIn.data(), spc);
-        if (previous != before) {
-          if (!out.OverwriteTail(previous.data(), kPageSize)) return writeFailed();
-          ++res.repairedPages;
+      } else if (row.startPage == prevEnd && endsWithPrevious && ds.sectorsPerCluster > 0) {
+        // Only a repair that one cut point alone confirms (protection and
+        // structure) is written; otherwise the page stays as read.
+        if (!geometry.Loaded()) geometry.Load(ds, reader.Source());
+        const ClusterLayout layout = geometry.At(prevSector);
+        const std::vector<int> cuts =
+            page::SplitCuts(prevSector, row.startSector, layout.clusterOrigin, layout.sectorsPerCluster);
+        if (!cuts.empty()) {
+          if (!reader.ReadLeadIn(row.startSector, leadIn.data())) return readFailed();
+          if (page::RepairSplitPageSafely(previous.data(), leadIn.data(), cuts, prevEnd - 1,
+                                          Le16(previous.data() + page::off::fileId)) == page::SplitOutcome::kRepaired) {
+            if (!out.OverwriteTail(previous.data(), kPageSize)) return writeFailed();
+            ++res.repairedPages;
+          }
         }
       }
     }
@@ -103,6 +113,7 @@ ExportResult ExportCombined(const std::vector<ExportRow>& rows, const std::strin
       if (!out.Append(current.data(), kPageSize)) return writeFailed();
       ++res.pages;
       std::memcpy(previous.data(), current.data(), kPageSize);
+      prevSector = row.startSector + 16 * int64_t(k);
       endsWithPrevious = true;
     }
     prevEnd = row.endPage;
