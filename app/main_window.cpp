@@ -402,8 +402,14 @@ void TForm1::BuildTab3(QWidget* page) {
   chkauto = Named(new QCheckBox(QStringLiteral("自动模式"), page), "chkauto");
   chkauto->setGeometry(250, 368, 120, 24);
   chkauto->setChecked(true);
+  // Deep recovery: off until the user asks for it; the next scan, analysis
+  // and CREATE MDF then run with it.
+  chkdeep = Named(new QCheckBox(QStringLiteral("深度恢复(DEEP)"), page), "chkdeep");
+  chkdeep->setGeometry(380, 368, 180, 24);
+  chkdeep->setChecked(false);
   Memo2 = MakeMemo(page, "Memo2", {4, 406, 994, 112});
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(chkdeep, &QCheckBox::toggled, this, [this](bool on) { session_.SetDeep(on); });
 }
 
 void TForm1::BuildTab4(QWidget* page) {
@@ -739,6 +745,7 @@ void TForm1::SetAnalysisRunning(bool running) {
   analysisRunning_ = running;
   Button1->setEnabled(!running);
   chkauto->setEnabled(!running);
+  chkdeep->setEnabled(!running);
   UpdateAssemblyButtons();
 }
 

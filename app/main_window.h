@@ -195,6 +195,7 @@ class TForm1 : public QMainWindow {
   QTreeView* ListView3 = nullptr;
   QPushButton* Button1 = nullptr;
   QCheckBox* chkauto = nullptr;
+  QCheckBox* chkdeep = nullptr;
   QPlainTextEdit* Memo2 = nullptr;
   // tab 4
   QTreeView* ListView4 = nullptr;

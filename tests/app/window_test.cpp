@@ -207,6 +207,7 @@ void WindowTest::ControlsAsLaidOut() {
       {"Button8", 1, "自动勾选", -1, true},
       {"Button1", 2, "分析该碎片(FILTER)", -1, true},
       {"chkauto", 2, "自动模式", 1, true},
+      {"chkdeep", 2, "深度恢复(DEEP)", 0, true},
       {"Memo2", 2, "", -1, true},
       {"Button6", 3, "查找遗漏碎片(SEARCH MORE)", -1, true},
       {"Button5", 3, "检查遗漏页(CHECK)", -1, false},
@@ -235,6 +236,13 @@ void WindowTest::ControlsAsLaidOut() {
   QCOMPARE(g1->value(), 0);
   QCOMPARE(w.statusBar()->objectName(), QStringLiteral("stat1"));
   QCOMPARE(Find<QLabel>(w, "stat1Panel")->width(), 200);
+
+  // The deep-recovery box turns deep recovery on and off in the session.
+  QVERIFY(!w.session().deep && !w.session().analysis.deep);
+  Find<QCheckBox>(w, "chkdeep")->setChecked(true);
+  QVERIFY(w.session().deep && w.session().analysis.deep);
+  Find<QCheckBox>(w, "chkdeep")->setChecked(false);
+  QVERIFY(!w.session().deep && !w.session().analysis.deep);
 }
 
 void WindowTest::ListColumnsColoursIconsAndSorting() {
