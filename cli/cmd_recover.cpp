@@ -32,11 +32,11 @@ class RecordingPerson : public ConsolePerson {
 const char* kUsage =
     "usage: sorrelon recover SOURCE -o OUT.mdf [--db N | --db-name TEXT] [--report FILE.json]\n"
     "                        [--begin S] [--end S] [--step N] [--all-space] [--file-id N]\n"
-    "                        [--max-start-page N] [--volume|--disk] [--spec] [--quiet]\n"
+    "                        [--max-start-page N] [--volume|--disk] [--plain] [--quiet]\n"
     "       sorrelon recover --scan-info FILE.sif (--content FILE | SOURCE) -o OUT.mdf [same options]\n"
     "  --scan-info FILE.sif  use the fragments saved by 'scan --save' instead of scanning\n"
     "  --content FILE        read the fragments from the content file saved with them (no SOURCE needed)\n"
-    "  --spec                the plain algorithm alone, without deep recovery\n";
+    "  --plain               the plain algorithm alone, without deep recovery\n";
 
 void FragmentJson(Json& j, const Fragment& f, int32_t index) {
   j.BeginObject()
@@ -77,7 +77,7 @@ int RunRecover(const Args& in) {
     std::string v;
     if (a == "-o" || a == "--output") {
       if (!value(out)) { std::cerr << kUsage; return 2; }
-    } else if (a == "--spec") {
+    } else if (a == "--plain") {
       plainOnly = true;
     } else if (a == "--report") {
       if (!value(reportPath)) { std::cerr << kUsage; return 2; }
@@ -103,7 +103,7 @@ int RunRecover(const Args& in) {
   if (!rest.empty()) opt.source = rest[0];
 
   Session s;
-  s.SetDeep(!plainOnly);  // deep recovery unless --spec
+  s.SetDeep(!plainOnly);  // deep recovery unless --plain
   RecordingPerson person;
   person.quiet = opt.quiet;
   if (!opt.source.empty() && !PrepareSource(s, person, opt)) return 1;
