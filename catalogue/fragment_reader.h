@@ -34,14 +34,22 @@ class FragmentReader {
   void SetContent(ContentSource* content) { content_ = content; }
   ContentSource* Content() const { return content_; }
 
-  bool Read(int64_t fragmentStart, int32_t offset, uint32_t count, void* buf) {
-    if (!ds_.readFromSource && content_) return content_->ReadContentSectors(offset, count, fragmentStart, buf);
+  // `offset` is 64-bit: page k of a fragment lies 16 k sectors in, beyond
+  // 32 bits for fragments of more than 2^27 pages (1 TB).
+  bool Read(int64_t fragmentStart, int64_t offset, uint32_t count, void* buf) {
+    if (!ds_.readFromSource && content_) {
+      if (offset < INT32_MIN || offset > INT32_MAX) return false;  // beyond any content block
+      return content_->ReadContentSectors(int32_t(offset), count, fragmentStart, buf);
+    }
+    // A start sector read from a file may be anything: no sum that overflows.
+    if ((offset > 0 && fragmentStart > INT64_MAX - offset) || (offset < 0 && fragmentStart < INT64_MIN - offset))
+      return false;
     return reader_.ReadSectors(count, buf, fragmentStart + offset);
   }
   // Page k of a fragment (16 sectors at offset 16 k).
   bool ReadPage(int64_t fragmentStart, int64_t k, void* buf) {
     lastMended_ = false;
-    if (!Read(fragmentStart, int32_t(16 * k), 16, buf)) return false;
+    if (k > INT64_MAX / 16 || k < INT64_MIN / 16 || !Read(fragmentStart, 16 * k, 16, buf)) return false;
     if (mender_ && (ds_.readFromSource || !content_))
       lastMended_ = mender_->Mend(fragmentStart + 16 * k, static_cast<uint8_t*>(buf));
     return true;
