@@ -96,6 +96,18 @@ Verdict FragmentVerdict(AnalysisContext& ctx, size_t k);
 // is asked. Answers true when the run ended normally.
 bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic);
 
+// A page's log sequence number (the header's three parts) as one ordered value.
+__extension__ typedef unsigned __int128 PageLsn;
+PageLsn ReadPageLsn(const uint8_t* page);
+
+// Deep recovery: of the accepted fragments at start-page index positions
+// `same` (all starting at the same page, e.g. from two copies of one
+// database), the ones that fit the file best: fewest pages newer than
+// `checkpoint` (the newest LSN of the file's header pages 0 and 9), then
+// fewest links from the current fragment that are not returned, most that
+// are, then the newest pages. More than one when they cannot be told apart.
+std::vector<size_t> BestCopies(AnalysisContext& ctx, const std::vector<size_t>& same, PageLsn checkpoint);
+
 // SEARCH MORE: fills the gaps of the assembly list until a pass adds nothing,
 // then completes the file name from page 32.
 void SearchMore(AnalysisContext& ctx);
@@ -107,5 +119,6 @@ void CheckMissingPages(AnalysisContext& ctx);
 inline constexpr const char* kAnalysisDone = "分析已正常结束,请组合前进行二次查找";
 inline constexpr const char* kUserStopped = "用户终止";
 inline constexpr const char* kScanStillRunning = "尚未扫描结束";
+inline constexpr const char* kCopiesNotToldApart = "存在无法区分的副本(COPIES CANNOT BE TOLD APART):碎片号";
 
 }  // namespace sorrelon

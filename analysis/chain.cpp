@@ -1,5 +1,7 @@
 // SEARCH: chaining the fragments of one database file.
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -33,6 +35,14 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
     return false;
   }
   st.fileId = Le16(buf.data() + page::off::fileId);
+  // The newest LSN of the header pages: the boot page (9) is rewritten at
+  // every checkpoint, so a page of this file is rarely newer.
+  PageLsn checkpoint = ReadPageLsn(buf.data());
+  if (st.deep && N > 9) {
+    std::vector<uint8_t> boot(kPageSize);
+    if (ctx.reader.ReadPage(S, 9, boot.data()) && page::IsHeaderOfPage(st.fileId, 9, boot.data()))
+      checkpoint = std::max(checkpoint, ReadPageLsn(boot.data()));
+  }
   page::RestoreTornBits(buf.data());
   auto count = page::FilePageCount(buf.data());
   if (!count) {
@@ -106,9 +116,23 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
     if (group.size() > 1) {
       if (automatic) {
         const int64_t from = st.currentFragment >= 0 ? cat.store[size_t(st.currentFragment)].startSector : S;
-        int64_t best = -1;
+        std::vector<size_t> same;
         for (size_t g : group) {
           if (index[g].startPage != index[group[0]].startPage) break;
+          same.push_back(g);
+        }
+        // Deep recovery: copies of one database are told apart by their
+        // pages; the nearest start sector only settles what they cannot.
+        if (st.deep && same.size() > 1) {
+          same = BestCopies(ctx, same, checkpoint);
+          if (same.size() > 1) {
+            std::string numbers;
+            for (size_t g : same) numbers += (numbers.empty() ? "" : ",") + std::to_string(index[g].fragmentIndex);
+            person.AddLog(Log::Analysis, kCopiesNotToldApart + numbers);
+          }
+        }
+        int64_t best = -1;
+        for (size_t g : same) {
           int64_t d = std::llabs(cat.store[size_t(index[g].fragmentIndex)].startSector - from);
           if (best < 0 || d < best) {
             best = d;
