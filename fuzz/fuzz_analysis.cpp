@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const MdfWriteResult written = CreateMdf(ctx, out);
   if (written.complete) {
     const int64_t pagesWritten =
-        written.pagesFromFragments + written.zeroPages + written.unreadablePages + written.foreignPages;
+        written.pagesFromFragments + written.zeroPages + written.unreadablePages + written.foreignPages +
+        written.unconfirmedPages;
     Check(int64_t(std::filesystem::file_size(out)) == pagesWritten * kPageSize);
     Check(pagesWritten >= state.filePageCount);
   }

@@ -3,14 +3,22 @@
 // records lies inside the image and is described consistently; the lists and
 // the start-page index agree with the store.
 //
-// Input: 4 control bytes (cluster size, begin, file id, whether the image is a
-// volume whose free-space map is used), then the image.
+// Input: 4 control bytes (cluster size, begin, file id, flags: the image is a
+// volume whose free-space map is used, a start-page limit, an end beyond the
+// image, deep recovery), then the image.
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
 #include <set>
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/deep.h"
+#include "assembly/mdf_writer.h"
 #include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "scan/free_space.h"
@@ -31,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   params.freeSpaceOnly = data[3] & 1;
   params.limit.limitStartPage = data[3] & 2;
   params.limit.maxStartPage = data[2];
+  const bool deep = data[3] & 8;
+  params.recordLonelyHeaders = deep;
 
   DataSource ds;
   fuzz::MemoryReader reader(ds, std::vector<uint8_t>(data + kControl, data + size));
@@ -72,11 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RebuildDatabaseFileList(cat.store, cat.databaseFiles);
   if (cat.databaseFiles.empty()) return 0;
   FragmentReader fragments(ds, reader);
+  DeepMender mender(ds, reader, map);
+  if (deep) fragments.SetMender(&mender);
   AnalysisState state;
+  state.deep = deep;
   AnalysisContext ctx{ds, fragments, cat, state, person};
   if (!RunAnalysis(ctx, 0, true)) return 0;
   cat.AssemblyColumnClick(kColStartPage);
   SearchMore(ctx);
   CheckMissingPages(ctx);
+  if (state.filePageCount < 0 || state.filePageCount > 512) return 0;
+  static const std::string out = "/tmp/fuzz_scan." + std::to_string(::getpid()) + ".mdf";
+  const MdfWriteResult written = CreateMdf(ctx, out);
+  if (written.complete)
+    Check(int64_t(std::filesystem::file_size(out)) ==
+          (written.pagesFromFragments + written.zeroPages + written.unreadablePages + written.foreignPages +
+           written.unconfirmedPages) *
+              kPageSize);
+  std::remove(out.c_str());
   return 0;
 }

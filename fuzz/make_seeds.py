@@ -44,6 +44,7 @@ def scan(name, path, out):
     image = b'\0' * 8 * 512 + pages_of(path, 0, 40) + b'\xA5' * 24 * 512 + pages_of(path, 41, 30)
     open(os.path.join(out, name), 'wb').write(bytes([0, 0, 0, 0]) + image)
     open(os.path.join(out, name + '-step8'), 'wb').write(bytes([3, 0, 0, 4]) + image[8 * 512:])
+    open(os.path.join(out, name + '-deep'), 'wb').write(bytes([0, 0, 0, 8]) + image)
 
 
 def main():
