@@ -1,7 +1,10 @@
 // A small check of the Windows storage backend, run under Wine by
 // scripts/cross-windows: reads of an image file through the sector reader
 // (end cut, reopen on a path change, open failure text), the boot-sector
-// parse and image choice, the GB18030 codec, and the disk/drive listing.
+// parse and image choice, the GB18030 codec, the disk/drive listing, and that
+// the source is held without write access.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -53,6 +56,22 @@ int main() {
   CHECK(reader.ReadSectorsUpTo(10, buf.data(), 95) == 5);
   CHECK(reader.ReadSectors(3, buf.data(), 7) && Le64(&buf[2 * 512]) == 9);
   CHECK(reader.ReadSectors(0, buf.data(), 1000));
+  // The reader holds `a` open without write access: an open that refuses to
+  // share writing succeeds beside it, and fails beside a handle that writes.
+  {
+    auto opensWithoutSharingWrites = [&]() {
+      HANDLE h = ::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (h == INVALID_HANDLE_VALUE) return false;
+      ::CloseHandle(h);
+      return true;
+    };
+    CHECK(opensWithoutSharingWrites());
+    HANDLE writer = ::CreateFileA(a.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+    CHECK(writer != INVALID_HANDLE_VALUE);
+    CHECK(!opensWithoutSharingWrites());
+    ::CloseHandle(writer);
+  }
   ds.devicePath = b;
   CHECK(reader.SourceSectors() == 10);
   ds.devicePath = "smoke-missing.img";
