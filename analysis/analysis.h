@@ -61,6 +61,9 @@ struct AnalysisState {
   // Deep recovery (深度恢复): pages are mended as they are read, and CREATE
   // MDF writes a protected page only when it is confirmed.
   bool deep = false;
+  // Deep recovery: the chosen file has no file-header page; its chain
+  // begins at page 1 and page 0 is written as a zero page.
+  bool pageZeroMissing = false;
   // Where clusters begin, for the split-page repair; loaded on first use.
   ClusterGeometry geometry;
 };
@@ -108,6 +111,15 @@ PageLsn ReadPageLsn(const uint8_t* page);
 // are, then the newest pages. More than one when they cannot be told apart.
 std::vector<size_t> BestCopies(AnalysisContext& ctx, const std::vector<size_t>& same, PageLsn checkpoint);
 
+// Deep recovery: adds to the database-file list a row for every fragment
+// that begins with the first PFS page (page 1) of file `fileId`, for files
+// whose page 0 is gone; the row's remark says so and names the file from
+// page 32 where the fragment holds it.
+void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId);
+// The page count of a file without page 0: its first PFS page's highest
+// allocated page (whole extents) or the end of the fragment holding it.
+std::optional<int32_t> HeaderlessPageCount(const uint8_t* pfs, int32_t fragmentEnd);
+
 // SEARCH MORE: fills the gaps of the assembly list until a pass adds nothing,
 // then completes the file name from page 32.
 void SearchMore(AnalysisContext& ctx);
@@ -119,6 +131,7 @@ void CheckMissingPages(AnalysisContext& ctx);
 inline constexpr const char* kAnalysisDone = "分析已正常结束,请组合前进行二次查找";
 inline constexpr const char* kUserStopped = "用户终止";
 inline constexpr const char* kScanStillRunning = "尚未扫描结束";
+inline constexpr const char* kPageZeroMissing = "缺少文件头页(PAGE 0 MISSING)";
 inline constexpr const char* kCopiesNotToldApart = "存在无法区分的副本(COPIES CANNOT BE TOLD APART):碎片号";
 
 }  // namespace sorrelon

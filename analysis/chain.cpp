@@ -35,23 +35,28 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
     return false;
   }
   st.fileId = Le16(buf.data() + page::off::fileId);
+  // Deep recovery: a file known from its first PFS page alone (page 0 gone).
+  st.pageZeroMissing = st.deep && header.startPage == 1;
   // The newest LSN of the header pages: the boot page (9) is rewritten at
   // every checkpoint, so a page of this file is rarely newer.
   PageLsn checkpoint = ReadPageLsn(buf.data());
-  if (st.deep && N > 9) {
+  if (st.deep && N > 9 - header.startPage) {
     std::vector<uint8_t> boot(kPageSize);
-    if (ctx.reader.ReadPage(S, 9, boot.data()) && page::IsHeaderOfPage(st.fileId, 9, boot.data()))
+    if (ctx.reader.ReadPage(S, 9 - header.startPage, boot.data()) && page::IsHeaderOfPage(st.fileId, 9, boot.data()))
       checkpoint = std::max(checkpoint, ReadPageLsn(boot.data()));
   }
   page::RestoreTornBits(buf.data());
-  auto count = page::FilePageCount(buf.data());
+  auto count = st.pageZeroMissing ? HeaderlessPageCount(buf.data(), header.startPage + N)
+                                  : page::FilePageCount(buf.data());
   if (!count) {
     person.Message("get fileinfo1 error", "mess");
     return false;
   }
+  // Page 32 is page k = 32 - startPage of the fragment.
+  const int32_t k32 = 32 - header.startPage;
   std::string path = kNoName;
-  if (N > 32) {
-    if (!ctx.reader.ReadPage(S, 32, buf.data())) {
+  if (N > k32) {
+    if (!ctx.reader.ReadPage(S, k32, buf.data())) {
       person.Message("read disk error", "提示");
       return false;
     }
@@ -68,7 +73,8 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
   st.databasePath = path;
   st.pageMap.Init(*count);
 
-  bool learnt = N > 2 ? LearnPages(ctx, N, 0, S) : LearnPfsPages(ctx, N, 0, S);
+  bool learnt = N > 2 || st.pageZeroMissing ? LearnPages(ctx, N, header.startPage, S)
+                                            : LearnPfsPages(ctx, N, 0, S);
   if (!learnt) {
     person.Message("get page info error", "提示");
     return false;
@@ -88,7 +94,7 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
 
   // The chain: one forward pass over the start-page index.
   const StartPageIndex& index = cat.startIndex;
-  int64_t expected = N;
+  int64_t expected = header.startPage + N;
   size_t P = index.LowerBound(expected);
   if (P >= index.size()) P = 0;
   while (P < index.size()) {

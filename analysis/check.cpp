@@ -9,8 +9,10 @@ void CheckMissingPages(AnalysisContext& ctx) {
   Person& person = ctx.person;
   person.ClearLog(Log::Assembly);
   const RowList& list = cat.assemblyList;
-  if (list.empty() || list.FragmentOf(cat.store, 0).startPage != 0) return;
+  if (list.empty() || list.FragmentOf(cat.store, 0).startPage != (ctx.state.pageZeroMissing ? 1 : 0)) return;
   const int64_t count = ctx.state.filePageCount;
+  // Deep recovery of a file without its file-header page.
+  if (ctx.state.pageZeroMissing) person.AddLog(Log::Assembly, "缺少页面0");
   for (size_t i = 0; i < list.size(); ++i) {
     // Allocated pages inside the row that its fragment does not really hold
     // (overwritten clusters inside a joined fragment): missing as well.

@@ -32,7 +32,7 @@ void SearchMore(AnalysisContext& ctx) {
     cat.DisableAssemblyButtons();
     person.Changed(View::AssemblyList);
     person.Changed(View::Buttons);
-    if (RowFragment(cat, 0).startPage != 0) return;
+    if (RowFragment(cat, 0).startPage != (ctx.state.pageZeroMissing ? 1 : 0)) return;
 
     int found = 0;
     const size_t rows = cat.assemblyList.size();

@@ -820,6 +820,12 @@ void TForm1::RebuildDatabaseFiles() {
     RefreshDatabaseFileNames(session_.source, session_.fragments, session_.catalogue, *person_);
     databaseModel_->RefreshAll();
   }
+  // Deep recovery: files whose file-header page is gone, known from page 1.
+  if (session_.deep) {
+    AnalysisContext ctx = session_.Analysis(*person_);
+    OfferHeaderlessFiles(ctx, session_.scanFileId);
+    databaseModel_->Reload();
+  }
 }
 
 void TForm1::Button1Click() {

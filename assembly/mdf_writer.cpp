@@ -23,7 +23,8 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   const Catalogue& cat = ctx.cat;
   const RowList& list = cat.assemblyList;
   person.ClearLog(Log::Assembly);
-  if (list.empty() || list.FragmentOf(cat.store, 0).startPage != 0) return res;
+  const int32_t firstPage = ctx.state.pageZeroMissing ? 1 : 0;
+  if (list.empty() || list.FragmentOf(cat.store, 0).startPage != firstPage) return res;
 
   if (!outPath) {
     outPath = person.ChooseSaveFile(kSaveMdfTitle, DefaultMdfName(ctx.state.databasePath));
@@ -65,6 +66,11 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     return out.OverwriteTail(previous.data(), kPageSize);
   };
 
+  // Deep recovery of a file without its file-header page: a zero page 0.
+  for (int32_t z = 0; z < firstPage; ++z) {
+    if (!out.Append(zero.data(), kPageSize)) return failWrite();
+    ++res.zeroPages;
+  }
   for (size_t i = 0; i < n; ++i) {
     if (n > 1) person.SetGauge(int(std::lround(double(i) * 100.0 / double(n - 1))));
     person.Breathe();

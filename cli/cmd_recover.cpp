@@ -117,6 +117,10 @@ int RunRecover(const Args& in) {
   RebuildFragmentList(cat.store, cat.fragmentList);
   RebuildDatabaseFileList(cat.store, cat.databaseFiles);
   RefreshDatabaseFileNames(s.source, s.fragments, cat, person);
+  if (s.deep) {
+    AnalysisContext ctx = s.Analysis(person);
+    OfferHeaderlessFiles(ctx, s.scanFileId);
+  }
   PrintDatabaseFiles(s);
 
   // The database file to rebuild.

@@ -1,0 +1,124 @@
+// A deleted database file whose file-header page (page 0) was overwritten,
+// on a FAT32 volume. The plain algorithm offers no database file; deep
+// recovery offers it from its first PFS page, named from page 32, and
+// rebuilds every other surviving page with a zero page 0 that CHECK lists.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "page/page.h"
+#include "tests/support/fsimage.h"
+#include "tests/support/recovery.h"
+#include "tests/support/testdata.h"
+#include "tools/mdfgen/mdfgen.h"
+
+namespace sorrelon {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  std::vector<std::string> remarks;  // the database-file list
+  bool written = false;
+  test::Fidelity fidelity;
+  std::vector<std::string> checkLines;
+  std::vector<uint8_t> output;
+  double seconds = 0;
+};
+
+Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::vector<uint8_t>& original, bool deep) {
+  Session s;
+  test::FakePerson person;
+  Result res;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ChooseImage(image.string(), true, s.source, s.reader, s.fields, person));
+  s.fields.freeSpaceChecked = true;
+  s.ReadFileId();
+  s.SetDeep(deep);
+  auto params = s.ScanParamsFromFields(nullptr);
+  EXPECT_TRUE(params);
+  if (!params) return res;
+  s.scanStopped = false;
+  RunScan(*params, s.source, s.reader, s.catalogue, s.freeSpace, s.scanStopped, person);
+  Catalogue& cat = s.catalogue;
+  RebuildDatabaseFileList(cat.store, cat.databaseFiles);
+  AnalysisContext ctx = s.Analysis(person);
+  if (deep) OfferHeaderlessFiles(ctx, s.scanFileId);
+  for (size_t i = 0; i < cat.databaseFiles.size(); ++i) res.remarks.push_back(cat.databaseFiles.Remark(cat.store, i));
+  std::vector<bool> considered(original.size() / kPageSize, true);
+  considered[0] = false;  // overwritten on the disk
+  if (!cat.databaseFiles.empty()) {
+    EXPECT_TRUE(RunAnalysis(ctx, 0, true));
+    cat.AssemblyColumnClick(kColStartPage);
+    SearchMore(ctx);
+    CheckMissingPages(ctx);
+    res.checkLines = person.Log(Log::Assembly);
+    res.written = CreateMdf(ctx, out.string()).complete;
+  }
+  res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  if (res.written) res.output = test::ReadFileBytes(out);
+  res.fidelity = test::Compare(original, res.output, considered);
+  return res;
+}
+
+TEST(DeepRecovery, FileWithoutItsFileHeaderPage) {
+  auto dir = test::TempDir("deep_headerless");
+  for (auto protection : {mdfgen::Protection::kChecksum, mdfgen::Protection::kTornBits}) {
+    const bool torn = protection == mdfgen::Protection::kTornBits;
+    SCOPED_TRACE(torn ? "torn bits" : "checksum");
+    mdfgen::Options o;
+    o.pages = 256;
+    o.protection = protection;
+    o.seed = 13;
+    o.physicalName = "D:\\Data\\Headless.mdf";
+    std::string error;
+    ASSERT_TRUE(mdfgen::WriteFile(dir / "db.mdf", o, &error)) << error;
+    const auto original = test::ReadFileBytes(dir / "db.mdf");
+
+    test::FatVolume v;
+    test::FatOptions fo;
+    fo.sectorsPerCluster = 1;
+    ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+    ASSERT_TRUE(v.CopyInFragmented(dir / "db.mdf", "DB.MDF", 4));
+    const auto ext = v.Extents("DB.MDF");
+    ASSERT_FALSE(ext.empty());
+    ASSERT_TRUE(v.Delete("DB.MDF"));
+    // Page 0 overwritten by something else.
+    {
+      std::fstream f(v.Image(), std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp((v.offsetSectors + ext[0].firstSector) * 512);
+      std::vector<char> junk(kPageSize, '\x5A');
+      ASSERT_TRUE(f.write(junk.data(), std::streamsize(junk.size())));
+    }
+
+    Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false);
+    Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true);
+    const std::string name = torn ? "headerless_fat32_512_torn" : "headerless_fat32_512_checksum";
+    std::printf("[deep] %s: plain %lld/%lld in %.2f s, deep %lld/%lld in %.2f s\n", name.c_str(),
+                (long long)plain.fidelity.recovered, (long long)plain.fidelity.genuine, plain.seconds,
+                (long long)deep.fidelity.recovered, (long long)deep.fidelity.genuine, deep.seconds);
+    ::testing::Test::RecordProperty(name + "_plain", std::to_string(plain.fidelity.recovered) + "/" +
+                                                         std::to_string(plain.fidelity.genuine));
+    ::testing::Test::RecordProperty(name + "_deep", std::to_string(deep.fidelity.recovered) + "/" +
+                                                        std::to_string(deep.fidelity.genuine));
+
+    // The plain list is as it always was: no file-header page, no row.
+    EXPECT_TRUE(plain.remarks.empty());
+    EXPECT_FALSE(plain.written);
+    ASSERT_EQ(deep.remarks.size(), 1u);
+    EXPECT_EQ(deep.remarks[0], std::string(kPageZeroMissing) + "D:\\Data\\Headless.mdf");
+    ASSERT_TRUE(deep.written);
+    EXPECT_EQ(deep.fidelity.wrong, 0);
+    EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine)
+        << "first missing page " << (deep.fidelity.missing.empty() ? -1 : deep.fidelity.missing[0]);
+    ASSERT_GE(deep.output.size(), size_t(kPageSize));
+    EXPECT_TRUE(std::all_of(deep.output.begin(), deep.output.begin() + kPageSize, [](uint8_t b) { return b == 0; }));
+    EXPECT_NE(std::find(deep.checkLines.begin(), deep.checkLines.end(), "缺少页面0"), deep.checkLines.end());
+  }
+}
+
+}  // namespace
+}  // namespace sorrelon
