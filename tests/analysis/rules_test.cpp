@@ -201,7 +201,9 @@ TEST(Verdicts, ScoreAgainstThePageMap) {
     int32_t f = r.Add(10000 + 1000 * int64_t(r.cat.store.size()), c.start, c.pages);
     int readsBefore = r.mem.reads;
     EXPECT_EQ(r.VerdictOf(f), c.expected) << c.what;
-    if (c.start == 99) EXPECT_EQ(r.mem.reads, readsBefore) << "rejected without reading";
+    if (c.start == 99) {
+      EXPECT_EQ(r.mem.reads, readsBefore) << "rejected without reading";
+    }
   }
   // A PFS-marked IAM position holding a data page of the right owner: conflict.
   Rig q;

@@ -41,7 +41,9 @@ Outcome Recover(const fs::path& image, const fs::path& out, const std::vector<ui
   o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   // Without a database file to choose (the plain scan finds no header
   // fragment) nothing is written: nothing of the file is recovered.
-  if (deep) EXPECT_TRUE(r.written.complete) << image << " deep";
+  if (deep) {
+    EXPECT_TRUE(r.written.complete) << image << " deep";
+  }
   if (!r.written.complete) {
     o.fidelity = test::Compare(original, {});
     return o;
@@ -69,9 +71,10 @@ void Measure(const std::string& name, const fs::path& image, const fs::path& dir
   EXPECT_EQ(deep.fidelity.wrong, 0) << name << " deep, first wrong page "
                                     << (deep.fidelity.wrongPages.empty() ? -1 : deep.fidelity.wrongPages[0]);
   EXPECT_GE(deep.fidelity.recovered, plain.fidelity.recovered) << name;
-  if (deepRecoversAll)
+  if (deepRecoversAll) {
     EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine)
         << name << " deep, first missing page " << (deep.fidelity.missing.empty() ? -1 : deep.fidelity.missing[0]);
+  }
 }
 
 std::vector<uint8_t> Generated(const fs::path& path, int32_t pages, mdfgen::Protection protection, uint64_t seed) {

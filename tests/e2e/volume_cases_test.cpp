@@ -143,7 +143,9 @@ TEST(Volumes, PagesOverwrittenByANewFileAreReportedAndWrittenAsZeroPages) {
     bool allocatedInOriginal = test::IsGenuinePage(orig, p);
     bool listed = std::find(r.checkLines.begin(), r.checkLines.end(), "缺少页面" + std::to_string(p)) != r.checkLines.end();
     if (listed) ++reported;
-    if (allocatedInOriginal && orig[1] != 8 && orig[1] != 9) EXPECT_TRUE(listed) << "page " << p;
+    if (allocatedInOriginal && orig[1] != 8 && orig[1] != 9) {
+      EXPECT_TRUE(listed) << "page " << p;
+    }
   }
   EXPECT_GT(reported, 0);
 }
