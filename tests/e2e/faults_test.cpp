@@ -418,7 +418,9 @@ TEST(Faults, HostileNamesFromPage32StayInTheChosenFolder) {
     EXPECT_TRUE(ExportCheckedFragments(r.cat, r.ds, r.fragments, r.person).complete);
 
     for (const fs::path& p : listing()) {
-      if (!before.count(p)) EXPECT_EQ(p.parent_path(), chosen) << p;
+      if (!before.count(p)) {
+        EXPECT_EQ(p.parent_path(), chosen) << p;
+      }
     }
   }
 }
