@@ -47,6 +47,7 @@ int RunScanCommand(const Args& in) {
   ScanEnd how{};
   if (!ScanSource(s, person, &how)) return 2;
   PrintFragmentList(s);
+  RebuildDatabaseFileList(s.catalogue.store, s.catalogue.databaseFiles);
   PrintDatabaseFiles(s);
   if (!savePath.empty() && !SaveScan(s, person, savePath, contentPath)) return 1;
   return (how == ScanEnd::Finished || how == ScanEnd::Stopped || how == ScanEnd::StoreFull) ? 0 : 1;

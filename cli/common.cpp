@@ -117,8 +117,7 @@ void PrintFragmentList(const Session& s) {
 
 void PrintDatabaseFiles(const Session& s) {
   const Catalogue& c = s.catalogue;
-  RowList files;
-  RebuildDatabaseFileList(c.store, files);
+  const RowList& files = c.databaseFiles;
   std::cout << "数据库文件(DATABASE FILES): " << files.size() << "\n";
   std::cout << "序号\t文件名\t碎片大小(KB)\t开始页面号\t结束页面号\t开始扇区\t结束扇区\n";
   for (const ListRow& r : files.rows) {

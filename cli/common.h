@@ -37,6 +37,8 @@ bool PrepareSource(Session& s, ConsolePerson& person, const ScanOptions& opt);
 bool ScanSource(Session& s, ConsolePerson& person, ScanEnd* how = nullptr);
 
 void PrintFragmentList(const Session& s);
+// The database-file list as the session holds it (rebuilt by the caller),
+// so the printed row numbers are the ones --db refers to.
 void PrintDatabaseFiles(const Session& s);
 
 }  // namespace sorrelon::cli
