@@ -116,9 +116,13 @@ std::vector<size_t> BestCopies(AnalysisContext& ctx, const std::vector<size_t>& 
 // whose page 0 is gone; the row's remark says so and names the file from
 // page 32 where the fragment holds it.
 void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId);
-// The page count of a file without page 0: its first PFS page's highest
-// allocated page (whole extents) or the end of the fragment holding it.
-std::optional<int32_t> HeaderlessPageCount(const uint8_t* pfs, int32_t fragmentEnd);
+// The page count of a file without page 0, whose fragment `first` begins
+// with its first PFS page (page 1) of file `fileId`: the end of the last
+// extent that its PFS pages mark allocated (page 1, and each further PFS page
+// a fragment holds, counted while the file is known to reach it and when it
+// agrees with the GAM), the last free extent of its GAM (page 2) and the end
+// of `first`. Nullopt when `first` does not begin with such a page.
+std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment& first, uint16_t fileId);
 
 // SEARCH MORE: fills the gaps of the assembly list until a pass adds nothing,
 // then completes the file name from page 32.

@@ -46,8 +46,7 @@ bool RunAnalysis(AnalysisContext& ctx, int fileRow, bool automatic) {
       checkpoint = std::max(checkpoint, ReadPageLsn(boot.data()));
   }
   page::RestoreTornBits(buf.data());
-  auto count = st.pageZeroMissing ? HeaderlessPageCount(buf.data(), header.startPage + N)
-                                  : page::FilePageCount(buf.data());
+  auto count = st.pageZeroMissing ? HeaderlessPageCount(ctx, header, st.fileId) : page::FilePageCount(buf.data());
   if (!count) {
     person.Message("get fileinfo1 error", "mess");
     return false;

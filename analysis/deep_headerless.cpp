@@ -1,9 +1,13 @@
 // Deep recovery: database files whose file-header page (page 0) is gone.
 // Such a file is known from a fragment that begins with its first PFS page
-// (page 1); its page count comes from the allocation that page records and
-// from the pages chained, its name from page 32 where the fragment holds it.
+// (page 1); its page count comes from its allocation pages (the PFS pages,
+// every 8,088 pages, and the GAM page, page 2) and the end of that fragment,
+// its name from page 32 where the fragment holds it. (Fragments reaching past
+// the count are refused by the chain, so it is settled before chaining.)
 #include <algorithm>
+#include <map>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -13,28 +17,132 @@
 namespace sorrelon {
 namespace {
 
+constexpr int32_t kGamPage = 2;
+constexpr uint8_t kGamType = 8;
+// Pages one GAM page describes (63,904 extents of eight pages).
+constexpr int64_t kGamInterval = 511232;
+
 // Whether `pg` is the first PFS page of file `fileId`.
 bool IsPageOnePfs(const uint8_t* pg, uint16_t fileId) {
   return pg[0] == 1 && pg[page::off::pageType] == page::kPfs && LeI32(pg + page::off::pageId) == 1 &&
          Le16(pg + page::off::fileId) == fileId;
 }
 
-}  // namespace
-
-std::optional<int32_t> HeaderlessPageCount(const uint8_t* pfs, int32_t fragmentEnd) {
-  if (pfs[0] != 1 || pfs[page::off::pageType] != page::kPfs) return std::nullopt;
-  // The slot-0 row: a 4-byte prefix with its length, then a byte per page.
+// The bytes of a PFS page's row (after RestoreTornBits): one per page from
+// the first page it describes, clipped to the page and to 8,088. Empty when
+// the slot-0 row lies outside the page.
+std::span<const uint8_t> PfsBytes(const uint8_t* pfs) {
   const int64_t pageBytes = int64_t(kPageSize);
   const int64_t rowOffset = Le16(pfs + pageBytes - 2);
-  if (rowOffset < page::kHeaderBytes || rowOffset > pageBytes - 5) return std::nullopt;
-  const int64_t length = Le16(pfs + rowOffset + 2);
+  if (rowOffset < page::kHeaderBytes || rowOffset > pageBytes - 5) return {};
+  const int64_t length = int64_t(Le16(pfs + rowOffset + 2)) - 4;
   const int64_t room = pageBytes - 2 - (rowOffset + 4);
+  const int64_t n = std::clamp<int64_t>(std::min({length, room, int64_t(page::kPfsInterval)}), 0, room);
+  return {pfs + rowOffset + 4, size_t(n)};
+}
+
+// Pages up to the end of the extent that holds the last allocated page a
+// PFS row describes from page `first` (`first` itself when none is).
+int64_t AllocatedEnd(std::span<const uint8_t> bytes, int64_t first) {
   int64_t highest = -1;
-  for (int64_t j = 0; j <= length - 5 && j < room && j < page::kPfsInterval; ++j)
-    if (pfs[rowOffset + 4 + j] & page::kPfsAllocated) highest = j;
-  // Whole extents of eight pages.
-  const int64_t byAllocation = (highest + 1 + 7) / 8 * 8;
-  return int32_t(std::clamp<int64_t>(std::max<int64_t>(byAllocation, fragmentEnd), 2, PageMap::kCapacity));
+  for (size_t j = 0; j < bytes.size(); ++j)
+    if (bytes[j] & page::kPfsAllocated) highest = int64_t(j);
+  return first + (highest + 1 + 7) / 8 * 8;
+}
+
+// The GAM page of the file: a bit per extent, 1 when the extent is free.
+// Extents past the file's end have the bit clear, like allocated ones.
+struct Gam {
+  std::vector<uint8_t> bits;
+  bool Free(int64_t extent) const {
+    return extent >= 0 && size_t(extent / 8) < bits.size() && (bits[size_t(extent / 8)] >> (extent % 8)) & 1;
+  }
+  // Pages up to the end of the last free extent: the file reaches that far.
+  int64_t FreeEnd() const {
+    for (size_t i = bits.size(); i-- > 0;)
+      for (int b = 7; b >= 0; --b)
+        if ((bits[i] >> b) & 1) return (int64_t(i) * 8 + b + 1) * 8;
+    return 0;
+  }
+};
+
+// Page 2 of `first` (the fragment that begins with page 1) when it is the GAM
+// page of file `fileId`: lying right after page 1, it belongs to this file.
+std::optional<Gam> ReadGam(AnalysisContext& ctx, const Fragment& first, uint16_t fileId) {
+  if (first.startPage != 1 || first.Pages() < 2) return std::nullopt;
+  std::vector<uint8_t> pg(kPageSize);
+  if (!ctx.reader.ReadPage(first.startSector, kGamPage - 1, pg.data())) return std::nullopt;
+  if (!page::IsHeaderOfPage(fileId, kGamPage, pg.data()) || pg[page::off::pageType] != kGamType ||
+      !page::IsPageIntact(pg.data()))
+    return std::nullopt;
+  page::RestoreTornBits(pg.data());
+  const page::RowPayload bitmap = page::SlotRow(pg.data(), 1);
+  if (bitmap.offset < 0) return std::nullopt;
+  return Gam{std::vector<uint8_t>(bitmap.bytes.begin(), bitmap.bytes.end())};
+}
+
+// Whether a PFS row describing pages from `first` marks a page allocated in
+// an extent the GAM holds free: then it is not this file's PFS page.
+bool ConflictsWithGam(const Gam& gam, std::span<const uint8_t> bytes, int64_t first) {
+  for (size_t j = 0; j < bytes.size(); ++j)
+    if ((bytes[j] & page::kPfsAllocated) && first + int64_t(j) < kGamInterval && gam.Free((first + int64_t(j)) / 8))
+      return true;
+  return false;
+}
+
+}  // namespace
+
+std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment& first, uint16_t fileId) {
+  std::vector<uint8_t> pg(kPageSize);
+  if (first.startPage != 1 || first.Pages() < 1 || !ctx.reader.ReadPage(first.startSector, 0, pg.data()))
+    return std::nullopt;
+  if (!IsPageOnePfs(pg.data(), fileId)) return std::nullopt;
+  page::RestoreTornBits(pg.data());
+  const auto pageOne = PfsBytes(pg.data());
+  if (pageOne.empty()) return std::nullopt;
+  // What the first run shows: its allocation, its end, and the free extents
+  // the GAM records (the file reaches at least the last of them).
+  int64_t count = std::max<int64_t>(AllocatedEnd(pageOne, 0), int64_t(first.startPage) + first.Pages());
+  const auto gam = ReadGam(ctx, first, fileId);
+  if (gam) count = std::max(count, gam->FreeEnd());
+
+  // The further PFS pages that fragments of the store hold.
+  std::map<int64_t, std::vector<size_t>> holders;
+  const FragmentStore& store = ctx.cat.store;
+  for (size_t i = 0; i < store.size(); ++i) {
+    const Fragment& f = store[i];
+    if (!f.visible || f.Pages() < 1) continue;
+    const int64_t end = std::min<int64_t>(int64_t(f.startPage) + f.Pages(), PageMap::kCapacity);
+    const int64_t from = std::max<int64_t>(f.startPage, page::kPfsInterval);
+    for (int64_t p = (from + page::kPfsInterval - 1) / page::kPfsInterval * page::kPfsInterval; p < end;
+         p += page::kPfsInterval)
+      holders[p].push_back(i);
+  }
+  // PFS page p counts only when what is known already reaches it (the file
+  // fills the range before it, or the GAM shows free extents beyond it), so
+  // a PFS page of another database with this file id lying elsewhere cannot
+  // lengthen a file that ends before p; a PFS page marking pages allocated in
+  // extents this file's GAM holds free is another file's.
+  for (const auto& [p, fragments] : holders) {
+    if (count < p) break;
+    std::optional<int64_t> end;
+    for (size_t i : fragments) {
+      const Fragment& f = store[i];
+      if (!ctx.reader.ReadPage(f.startSector, p - f.startPage, pg.data())) continue;
+      if (!page::IsHeaderOfPage(fileId, int32_t(p), pg.data()) || pg[page::off::pageType] != page::kPfs ||
+          !page::IsPageIntact(pg.data()))
+        continue;
+      page::RestoreTornBits(pg.data());
+      const auto bytes = PfsBytes(pg.data());
+      if (bytes.empty() || (gam && ConflictsWithGam(*gam, bytes, p))) continue;
+      // Copies that disagree: with the GAM to check them, all are this file's
+      // at some time and the largest holds; without it, the smallest.
+      const int64_t e = std::max<int64_t>(AllocatedEnd(bytes, p), p + 8);
+      end = !end ? e : gam ? std::max(*end, e) : std::min(*end, e);
+    }
+    if (end) count = std::max(count, *end);
+  }
+  return int32_t(std::clamp<int64_t>(count, 2, PageMap::kCapacity));
 }
 
 void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId) {

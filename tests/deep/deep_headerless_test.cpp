@@ -29,7 +29,10 @@ struct Result {
   double seconds = 0;
 };
 
-Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::vector<uint8_t>& original, bool deep) {
+// Recovers the file of row `row` of the database-file list (when there is
+// one); the original's page 0 is counted only when `pageZeroSurvives`.
+Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::vector<uint8_t>& original, bool deep,
+                         size_t row = 0, bool pageZeroSurvives = false) {
   Session s;
   test::FakePerson person;
   Result res;
@@ -49,9 +52,9 @@ Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::
   if (deep) OfferHeaderlessFiles(ctx, s.scanFileId);
   for (size_t i = 0; i < cat.databaseFiles.size(); ++i) res.remarks.push_back(cat.databaseFiles.Remark(cat.store, i));
   std::vector<bool> considered(original.size() / kPageSize, true);
-  considered[0] = false;  // overwritten on the disk
-  if (!cat.databaseFiles.empty()) {
-    EXPECT_TRUE(RunAnalysis(ctx, 0, true));
+  considered[0] = pageZeroSurvives;
+  if (row < cat.databaseFiles.size()) {
+    EXPECT_TRUE(RunAnalysis(ctx, int(row), true));
     cat.AssemblyColumnClick(kColStartPage);
     SearchMore(ctx);
     CheckMissingPages(ctx);
@@ -62,6 +65,39 @@ Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::
   if (res.written) res.output = test::ReadFileBytes(out);
   res.fidelity = test::Compare(original, res.output, considered);
   return res;
+}
+
+// Writes `bytes` at byte `at` of an image.
+void WriteAt(const fs::path& image, int64_t at, const std::vector<char>& bytes) {
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(at);
+  ASSERT_TRUE(f.write(bytes.data(), std::streamsize(bytes.size())));
+}
+
+const std::vector<char> kJunk(kPageSize, '\x5A');
+
+// A generated file copied into `fragments` runs of a FAT32 volume.
+std::vector<uint8_t> Generate(const fs::path& file, int32_t pages, uint64_t seed, const std::string& logical,
+                              const std::string& physical) {
+  mdfgen::Options o;
+  o.pages = pages;
+  o.protection = mdfgen::Protection::kTornBits;
+  o.seed = seed;
+  o.logicalName = logical;
+  o.physicalName = physical;
+  std::string error;
+  EXPECT_TRUE(mdfgen::WriteFile(file, o, &error)) << error;
+  return test::ReadFileBytes(file);
+}
+
+void Report(const std::string& name, const Result& plain, const Result& deep) {
+  std::printf("[deep] %s: plain %lld/%lld in %.2f s, deep %lld/%lld in %.2f s\n", name.c_str(),
+              (long long)plain.fidelity.recovered, (long long)plain.fidelity.genuine, plain.seconds,
+              (long long)deep.fidelity.recovered, (long long)deep.fidelity.genuine, deep.seconds);
+  ::testing::Test::RecordProperty(name + "_plain", std::to_string(plain.fidelity.recovered) + "/" +
+                                                       std::to_string(plain.fidelity.genuine));
+  ::testing::Test::RecordProperty(name + "_deep", std::to_string(deep.fidelity.recovered) + "/" +
+                                                      std::to_string(deep.fidelity.genuine));
 }
 
 TEST(DeepRecovery, FileWithoutItsFileHeaderPage) {
@@ -118,6 +154,37 @@ TEST(DeepRecovery, FileWithoutItsFileHeaderPage) {
     EXPECT_TRUE(std::all_of(deep.output.begin(), deep.output.begin() + kPageSize, [](uint8_t b) { return b == 0; }));
     EXPECT_NE(std::find(deep.checkLines.begin(), deep.checkLines.end(), "缺少页面0"), deep.checkLines.end());
   }
+}
+
+// A file of more than two PFS intervals: its page count comes from its GAM
+// page and its further PFS pages (8088, 16176), so the output is as long as
+// the original and every page beyond the first PFS interval comes back.
+TEST(DeepRecovery, LargeFileWithoutItsFileHeaderPage) {
+  auto dir = test::TempDir("deep_headerless_large");
+  const auto original = Generate(dir / "db.mdf", 17000, 29, "Large", "E:\\Big\\Large.mdf");
+  test::FatVolume v;
+  test::FatOptions fo;
+  fo.sectorsPerCluster = 1;
+  fo.sizeBytes = (int64_t(original.size()) + (12 << 20)) / (1 << 20) * (1 << 20);
+  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+  ASSERT_TRUE(v.CopyInFragmented(dir / "db.mdf", "DB.MDF", 5));
+  const auto ext = v.Extents("DB.MDF");
+  ASSERT_FALSE(ext.empty());
+  ASSERT_TRUE(v.Delete("DB.MDF"));
+  WriteAt(v.Image(), (v.offsetSectors + ext[0].firstSector) * 512, kJunk);
+
+  Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false);
+  Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true);
+  Report("headerless_large_fat32_512_torn", plain, deep);
+  EXPECT_TRUE(plain.remarks.empty());
+  EXPECT_FALSE(plain.written);
+  ASSERT_EQ(deep.remarks.size(), 1u);
+  EXPECT_EQ(deep.remarks[0], std::string(kPageZeroMissing) + "E:\\Big\\Large.mdf");
+  ASSERT_TRUE(deep.written);
+  EXPECT_EQ(deep.output.size(), original.size());
+  EXPECT_EQ(deep.fidelity.wrong, 0);
+  EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine)
+      << "first missing page " << (deep.fidelity.missing.empty() ? -1 : deep.fidelity.missing[0]);
 }
 
 }  // namespace
