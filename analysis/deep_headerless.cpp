@@ -5,6 +5,7 @@
 // its name from page 32 where the fragment holds it. (Fragments reaching past
 // the count are refused by the chain, so it is settled before chaining.)
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <span>
@@ -90,6 +91,58 @@ bool ConflictsWithGam(const Gam& gam, std::span<const uint8_t> bytes, int64_t fi
   return false;
 }
 
+// The logical name of the file as UTF-16LE bytes, from the slot-0 row of
+// page 32 (after RestoreTornBits): 128 space-padded characters after the
+// row's first ten bytes. Empty when there is none.
+std::vector<uint8_t> LogicalName(const uint8_t* page32) {
+  const page::RowPayload row = page::SlotRow(page32, 0);
+  constexpr size_t kAt = 6, kBytes = 256;  // payload offset of the name (row + 10)
+  if (row.offset < 0 || row.bytes.size() < kAt + kBytes) return {};
+  std::vector<uint8_t> name(row.bytes.begin() + kAt, row.bytes.begin() + kAt + kBytes);
+  while (name.size() >= 2 && name[name.size() - 1] == 0 && (name[name.size() - 2] == ' ' || name[name.size() - 2] == 0))
+    name.resize(name.size() - 2);
+  return name;
+}
+
+struct Candidate {
+  size_t fragment = 0;
+  std::vector<uint8_t> pageOne;      // page 1, torn bits restored
+  std::vector<uint8_t> logicalName;  // from page 32, empty when not held
+  std::string name = kNoName;
+  int32_t pageCount = 0;
+};
+
+// Whether the header row whose fragment is `h` already stands for the file
+// that begins with candidate `c`: page 0 of the same file id, recording a
+// page count that covers the candidate's, and either holding right after it
+// a page 1 identical to the candidate's, or (page 1 not beside it) carrying
+// the logical name the candidate's page 32 gives.
+bool HeaderStandsFor(AnalysisContext& ctx, const Fragment& h, const Candidate& c, uint16_t fileId) {
+  std::vector<uint8_t> pg(kPageSize);
+  if (h.startPage != 0 || !ctx.reader.ReadPage(h.startSector, 0, pg.data()) ||
+      !page::IsFileHeaderPage(pg.data(), fileId) || Le16(pg.data() + page::off::fileId) != fileId)
+    return false;
+  page::RestoreTornBits(pg.data());
+  const auto count = page::FilePageCount(pg.data());
+  if (!count || *count < c.pageCount) return false;
+  if (h.Pages() >= 2) {
+    std::vector<uint8_t> one(kPageSize);
+    if (!ctx.reader.ReadPage(h.startSector, 1, one.data())) return false;
+    page::RestoreTornBits(one.data());
+    return one == c.pageOne;
+  }
+  if (c.logicalName.empty()) return false;
+  // The current file-header record (slot 0) and what follows it.
+  const int64_t row = Le16(pg.data() + kPageSize - 2);
+  if (row < page::kHeaderBytes || row >= int64_t(kPageSize) - 2) return false;
+  const auto from = pg.begin() + row, to = pg.end() - 2;
+  for (auto it = from; it + int64_t(c.logicalName.size()) <= to; ++it) {
+    if ((it - pg.begin()) % 2 != 0) continue;
+    if (std::equal(c.logicalName.begin(), c.logicalName.end(), it)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment& first, uint16_t fileId) {
@@ -148,18 +201,36 @@ std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment&
 void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId) {
   Catalogue& cat = ctx.cat;
   std::vector<uint8_t> pg(kPageSize);
-  std::vector<ListRow> rows;
+  std::vector<Candidate> candidates;
   for (size_t i = 0; i < cat.store.size(); ++i) {
     const Fragment& f = cat.store[i];
     if (!f.visible || f.startPage != 1 || f.Pages() < 1) continue;
     if (!ctx.reader.ReadPage(f.startSector, 0, pg.data()) || !IsPageOnePfs(pg.data(), fileId)) continue;
-    std::string name = kNoName;
+    Candidate c;
+    c.fragment = i;
+    c.pageOne = pg;
+    page::RestoreTornBits(c.pageOne.data());
     if (f.Pages() > 31 && ctx.reader.ReadPage(f.startSector, 31, pg.data()) &&
         page::IsHeaderOfPage(fileId, 32, pg.data())) {
       page::RestoreTornBits(pg.data());
-      if (auto n = page::PhysicalFileName(pg.data())) name = *n;
+      if (auto n = page::PhysicalFileName(pg.data())) c.name = *n;
+      c.logicalName = LogicalName(pg.data());
     }
-    rows.push_back({int32_t(i), 0, false, std::string(kPageZeroMissing) + name});
+    c.pageCount = HeaderlessPageCount(ctx, f, fileId).value_or(0);
+    candidates.push_back(std::move(c));
+  }
+  // A file whose page 0 survives is already listed from its header row.
+  std::vector<int32_t> headers;
+  {
+    std::lock_guard<std::mutex> lock(cat.mutex);
+    for (const ListRow& r : cat.databaseFiles.rows) headers.push_back(r.fragment);
+  }
+  std::vector<ListRow> rows;
+  for (const Candidate& c : candidates) {
+    const bool listed = std::any_of(headers.begin(), headers.end(), [&](int32_t h) {
+      return h >= 0 && size_t(h) < cat.store.size() && HeaderStandsFor(ctx, cat.store[size_t(h)], c, fileId);
+    });
+    if (!listed) rows.push_back({int32_t(c.fragment), 0, false, std::string(kPageZeroMissing) + c.name});
   }
   std::lock_guard<std::mutex> lock(cat.mutex);
   for (auto& r : rows) {

@@ -74,6 +74,14 @@ void WriteAt(const fs::path& image, int64_t at, const std::vector<char>& bytes) 
   ASSERT_TRUE(f.write(bytes.data(), std::streamsize(bytes.size())));
 }
 
+std::vector<char> ReadAt(const fs::path& image, int64_t at, size_t n) {
+  std::vector<char> b(n);
+  std::ifstream f(image, std::ios::binary);
+  f.seekg(at);
+  f.read(b.data(), std::streamsize(n));
+  return b;
+}
+
 const std::vector<char> kJunk(kPageSize, '\x5A');
 
 // A generated file copied into `fragments` runs of a FAT32 volume.
@@ -185,6 +193,77 @@ TEST(DeepRecovery, LargeFileWithoutItsFileHeaderPage) {
   EXPECT_EQ(deep.fidelity.wrong, 0);
   EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine)
       << "first missing page " << (deep.fidelity.missing.empty() ? -1 : deep.fidelity.missing[0]);
+}
+
+// Places page 0 of a file (its first run at `ext0`) alone in free clusters
+// further on, where page 1 does not follow it, and overwrites where it was.
+void MakeLonely(const test::FatVolume& v, const test::Extent& ext0, int64_t freeSector) {
+  const int64_t from = (v.offsetSectors + ext0.firstSector) * 512;
+  const auto page0 = ReadAt(v.Image(), from, kPageSize);
+  WriteAt(v.Image(), (v.offsetSectors + freeSector) * 512, page0);
+  WriteAt(v.Image(), from, kJunk);
+}
+
+// Page 0 in a run of its own: the file is listed once, from its header, and
+// not a second time from its page 1.
+TEST(DeepRecovery, LonelyFileHeaderPageListedOnce) {
+  auto dir = test::TempDir("deep_headerless_lonely");
+  const auto original = Generate(dir / "a.mdf", 256, 13, "Lonely", "D:\\Data\\Lonely.mdf");
+  test::FatVolume v;
+  test::FatOptions fo;
+  fo.sectorsPerCluster = 1;
+  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+  ASSERT_TRUE(v.CopyInFragmented(dir / "a.mdf", "A.MDF", 3));
+  const auto ext = v.Extents("A.MDF");
+  ASSERT_FALSE(ext.empty());
+  ASSERT_TRUE(v.Delete("A.MDF"));
+  MakeLonely(v, ext[0], ext.back().firstSector + ext.back().sectors + 256);
+
+  Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false, 0, true);
+  Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true, 0, true);
+  Report("lonely_header_listed_once_fat32_512_torn", plain, deep);
+  EXPECT_TRUE(plain.remarks.empty());
+  ASSERT_EQ(deep.remarks.size(), 1u);
+  EXPECT_EQ(deep.remarks[0].rfind(kPageZeroMissing, 0), std::string::npos) << deep.remarks[0];
+  ASSERT_TRUE(deep.written);
+  EXPECT_EQ(deep.fidelity.wrong, 0);
+  EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine);
+}
+
+// Two databases of the same size and file id, one with a lonely page 0, the
+// other without page 0: both are offered, each once, and each row rebuilds
+// its own file.
+TEST(DeepRecovery, TwoDatabasesOneWithoutItsFileHeaderPage) {
+  auto dir = test::TempDir("deep_headerless_two");
+  const auto a = Generate(dir / "a.mdf", 256, 13, "Lonely", "D:\\Data\\Lonely.mdf");
+  const auto b = Generate(dir / "b.mdf", 256, 41, "Other", "D:\\Data\\Other.mdf");
+  test::FatVolume v;
+  test::FatOptions fo;
+  fo.sectorsPerCluster = 1;
+  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+  ASSERT_TRUE(v.CopyInFragmented(dir / "a.mdf", "A.MDF", 3));
+  ASSERT_TRUE(v.CopyInFragmented(dir / "b.mdf", "B.MDF", 3));
+  const auto extA = v.Extents("A.MDF"), extB = v.Extents("B.MDF");
+  ASSERT_FALSE(extA.empty());
+  ASSERT_FALSE(extB.empty());
+  ASSERT_TRUE(v.Delete("A.MDF"));
+  ASSERT_TRUE(v.Delete("B.MDF"));
+  MakeLonely(v, extA[0], std::max(extA.back().firstSector + extA.back().sectors,
+                                  extB.back().firstSector + extB.back().sectors) + 256);
+  WriteAt(v.Image(), (v.offsetSectors + extB[0].firstSector) * 512, kJunk);
+
+  Result rowA = RecoverHeaderless(v.Image(), dir / "a_out.mdf", a, true, 0, true);
+  ASSERT_EQ(rowA.remarks.size(), 2u);
+  EXPECT_EQ(rowA.remarks[0].rfind(kPageZeroMissing, 0), std::string::npos) << rowA.remarks[0];
+  EXPECT_EQ(rowA.remarks[1], std::string(kPageZeroMissing) + "D:\\Data\\Other.mdf");
+  EXPECT_EQ(rowA.fidelity.wrong, 0);
+  EXPECT_EQ(rowA.fidelity.recovered, rowA.fidelity.genuine);
+  Result rowB = RecoverHeaderless(v.Image(), dir / "b_out.mdf", b, true, 1);
+  Result plainB = RecoverHeaderless(v.Image(), dir / "b_plain.mdf", b, false, 1);
+  Report("two_databases_headerless_one_fat32_512_torn", plainB, rowB);
+  EXPECT_TRUE(plainB.remarks.empty());
+  EXPECT_EQ(rowB.fidelity.wrong, 0);
+  EXPECT_EQ(rowB.fidelity.recovered, rowB.fidelity.genuine);
 }
 
 }  // namespace
