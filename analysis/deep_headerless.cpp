@@ -82,13 +82,24 @@ std::optional<Gam> ReadGam(AnalysisContext& ctx, const Fragment& first, uint16_t
   return Gam{std::vector<uint8_t>(bitmap.bytes.begin(), bitmap.bytes.end())};
 }
 
-// Whether a PFS row describing pages from `first` marks a page allocated in
-// an extent the GAM holds free: then it is not this file's PFS page.
-bool ConflictsWithGam(const Gam& gam, std::span<const uint8_t> bytes, int64_t first) {
+// Whether a PFS row describing pages from `first` (a multiple of 8) agrees
+// with the file's GAM up to the last extent in which it marks a page
+// allocated: an extent is free in the GAM exactly when the row marks none of
+// its pages allocated. Past the file's end the GAM shows extents allocated,
+// so a PFS page of a larger file with this file id, marking pages allocated
+// beyond an extent it leaves empty where this GAM holds one allocated (or
+// beyond this file's end), is another file's.
+bool AgreesWithGam(const Gam& gam, std::span<const uint8_t> bytes, int64_t first) {
+  std::vector<bool> allocated((bytes.size() + 7) / 8, false);
+  int64_t last = -1;
   for (size_t j = 0; j < bytes.size(); ++j)
-    if ((bytes[j] & page::kPfsAllocated) && first + int64_t(j) < kGamInterval && gam.Free((first + int64_t(j)) / 8))
-      return true;
-  return false;
+    if (bytes[j] & page::kPfsAllocated) {
+      allocated[j / 8] = true;
+      last = int64_t(j / 8);
+    }
+  for (int64_t e = 0; e <= last && first + e * 8 < kGamInterval; ++e)
+    if (gam.Free(first / 8 + e) == allocated[size_t(e)]) return false;
+  return true;
 }
 
 // The logical name of the file as UTF-16LE bytes, from the slot-0 row of
@@ -174,8 +185,8 @@ std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment&
   // PFS page p counts only when what is known already reaches it (the file
   // fills the range before it, or the GAM shows free extents beyond it), so
   // a PFS page of another database with this file id lying elsewhere cannot
-  // lengthen a file that ends before p; a PFS page marking pages allocated in
-  // extents this file's GAM holds free is another file's.
+  // lengthen a file that ends before p; and one that disagrees with this
+  // file's GAM is another file's.
   for (const auto& [p, fragments] : holders) {
     if (count < p) break;
     std::optional<int64_t> end;
@@ -187,7 +198,7 @@ std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment&
         continue;
       page::RestoreTornBits(pg.data());
       const auto bytes = PfsBytes(pg.data());
-      if (bytes.empty() || (gam && ConflictsWithGam(*gam, bytes, p))) continue;
+      if (bytes.empty() || (gam && !AgreesWithGam(*gam, bytes, p))) continue;
       // Copies that disagree: with the GAM to check them, all are this file's
       // at some time and the largest holds; without it, the smallest.
       const int64_t e = std::max<int64_t>(AllocatedEnd(bytes, p), p + 8);

@@ -266,5 +266,34 @@ TEST(DeepRecovery, TwoDatabasesOneWithoutItsFileHeaderPage) {
   EXPECT_EQ(rowB.fidelity.recovered, rowB.fidelity.genuine);
 }
 
+// A file without page 0 that reaches just past its second PFS page, beside a
+// larger database with the same file id: the other database's PFS pages do
+// not lengthen it (they mark pages allocated where this file's GAM holds
+// extents free), so the output is exactly as long as the original.
+TEST(DeepRecovery, OtherDatabasesPfsPagesDoNotLengthenTheFile) {
+  auto dir = test::TempDir("deep_headerless_other_pfs");
+  const auto a = Generate(dir / "a.mdf", 8200, 7, "Short", "D:\\Data\\Short.mdf");
+  Generate(dir / "b.mdf", 17000, 8, "Long", "D:\\Data\\Long.mdf");
+  test::FatVolume v;
+  test::FatOptions fo;
+  fo.sectorsPerCluster = 1;
+  fo.sizeBytes = (int64_t(a.size()) + 17000 * int64_t(kPageSize) + (12 << 20)) / (1 << 20) * (1 << 20);
+  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+  ASSERT_TRUE(v.CopyInFragmented(dir / "a.mdf", "A.MDF", 2));
+  ASSERT_TRUE(v.CopyIn(dir / "b.mdf", "B.MDF"));
+  const auto ext = v.Extents("A.MDF");
+  ASSERT_FALSE(ext.empty());
+  ASSERT_TRUE(v.Delete("A.MDF"));
+  ASSERT_TRUE(v.Delete("B.MDF"));
+  WriteAt(v.Image(), (v.offsetSectors + ext[0].firstSector) * 512, kJunk);
+
+  Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", a, true, 1);
+  ASSERT_EQ(deep.remarks.size(), 2u);
+  EXPECT_EQ(deep.remarks[1], std::string(kPageZeroMissing) + "D:\\Data\\Short.mdf");
+  EXPECT_EQ(deep.output.size(), a.size());
+  EXPECT_EQ(deep.fidelity.wrong, 0);
+  EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine);
+}
+
 }  // namespace
 }  // namespace sorrelon
