@@ -120,8 +120,8 @@ void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId);
 // with its first PFS page (page 1) of file `fileId`: the end of the last
 // extent that its PFS pages mark allocated (page 1, and each further PFS page
 // a fragment holds, counted while the file is known to reach it and when it
-// agrees with the GAM), the last free extent of its GAM (page 2) and the end
-// of `first`. Nullopt when `first` does not begin with such a page.
+// agrees with the GAM), how far its GAM (page 2) shows it to reach and the
+// end of `first`. Nullopt when `first` does not begin with such a page.
 std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment& first, uint16_t fileId);
 
 // SEARCH MORE: fills the gaps of the assembly list until a pass adds nothing,

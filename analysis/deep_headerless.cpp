@@ -5,10 +5,11 @@
 // its name from page 32 where the fragment holds it. (Fragments reaching past
 // the count are refused by the chain, so it is settled before chaining.)
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -37,8 +38,9 @@ std::span<const uint8_t> PfsBytes(const uint8_t* pfs) {
   const int64_t rowOffset = Le16(pfs + pageBytes - 2);
   if (rowOffset < page::kHeaderBytes || rowOffset > pageBytes - 5) return {};
   const int64_t length = int64_t(Le16(pfs + rowOffset + 2)) - 4;
-  const int64_t room = pageBytes - 2 - (rowOffset + 4);
-  const int64_t n = std::clamp<int64_t>(std::min({length, room, int64_t(page::kPfsInterval)}), 0, room);
+  const int64_t room = pageBytes - 2 - (rowOffset + 4);  // up to the slot array
+  const int64_t n = std::min({length, room, int64_t(page::kPfsInterval)});
+  if (n <= 0) return {};
   return {pfs + rowOffset + 4, size_t(n)};
 }
 
@@ -52,17 +54,22 @@ int64_t AllocatedEnd(std::span<const uint8_t> bytes, int64_t first) {
 }
 
 // The GAM page of the file: a bit per extent, 1 when the extent is free.
-// Extents past the file's end have the bit clear, like allocated ones.
 struct Gam {
   std::vector<uint8_t> bits;
   bool Free(int64_t extent) const {
     return extent >= 0 && size_t(extent / 8) < bits.size() && (bits[size_t(extent / 8)] >> (extent % 8)) & 1;
   }
-  // Pages up to the end of the last free extent: the file reaches that far.
-  int64_t FreeEnd() const {
+  // Pages the file reaches at least. Past the file's end the server leaves
+  // the extents free to the end of the bitmap, other writers leave them
+  // allocated; the last bit tells which, and the last extent whose bit
+  // differs from it lies inside the file (the last allocated extent, or the
+  // last free one).
+  int64_t Reach() const {
+    if (bits.empty()) return 0;
+    const int tail = bits.back() >> 7;
     for (size_t i = bits.size(); i-- > 0;)
       for (int b = 7; b >= 0; --b)
-        if ((bits[i] >> b) & 1) return (int64_t(i) * 8 + b + 1) * 8;
+        if (((bits[i] >> b) & 1) != tail) return (int64_t(i) * 8 + b + 1) * 8;
     return 0;
   }
 };
@@ -85,10 +92,10 @@ std::optional<Gam> ReadGam(AnalysisContext& ctx, const Fragment& first, uint16_t
 // Whether a PFS row describing pages from `first` (a multiple of 8) agrees
 // with the file's GAM up to the last extent in which it marks a page
 // allocated: an extent is free in the GAM exactly when the row marks none of
-// its pages allocated. Past the file's end the GAM shows extents allocated,
-// so a PFS page of a larger file with this file id, marking pages allocated
-// beyond an extent it leaves empty where this GAM holds one allocated (or
-// beyond this file's end), is another file's.
+// its pages allocated. A PFS page of a larger file with this file id marks
+// pages allocated past this file's end, where this GAM shows extents free
+// (or, as some writers leave them, allocated while the row leaves extents
+// before them empty): it is another file's.
 bool AgreesWithGam(const Gam& gam, std::span<const uint8_t> bytes, int64_t first) {
   std::vector<bool> allocated((bytes.size() + 7) / 8, false);
   int64_t last = -1;
@@ -120,38 +127,46 @@ struct Candidate {
   std::vector<uint8_t> pageOne;      // page 1, torn bits restored
   std::vector<uint8_t> logicalName;  // from page 32, empty when not held
   std::string name = kNoName;
-  int32_t pageCount = 0;
+  std::optional<int32_t> pageCount;  // worked out when first needed
 };
+
+enum class Stands { kNo, kYes, kPerhaps };
 
 // Whether the header row whose fragment is `h` already stands for the file
 // that begins with candidate `c`: page 0 of the same file id, recording a
 // page count that covers the candidate's, and either holding right after it
 // a page 1 identical to the candidate's, or (page 1 not beside it) carrying
-// the logical name the candidate's page 32 gives.
-bool HeaderStandsFor(AnalysisContext& ctx, const Fragment& h, const Candidate& c, uint16_t fileId) {
+// the logical name the candidate's page 32 gives. Perhaps, when page 1 is not
+// beside it and the candidate does not hold page 32 to compare names.
+Stands HeaderStandsFor(AnalysisContext& ctx, const Fragment& h, Candidate& c, uint16_t fileId) {
   std::vector<uint8_t> pg(kPageSize);
   if (h.startPage != 0 || !ctx.reader.ReadPage(h.startSector, 0, pg.data()) ||
       !page::IsFileHeaderPage(pg.data(), fileId) || Le16(pg.data() + page::off::fileId) != fileId)
-    return false;
+    return Stands::kNo;
   page::RestoreTornBits(pg.data());
   const auto count = page::FilePageCount(pg.data());
-  if (!count || *count < c.pageCount) return false;
+  if (!count) return Stands::kNo;
+  bool perhaps = false;
   if (h.Pages() >= 2) {
     std::vector<uint8_t> one(kPageSize);
-    if (!ctx.reader.ReadPage(h.startSector, 1, one.data())) return false;
+    if (!ctx.reader.ReadPage(h.startSector, 1, one.data())) return Stands::kNo;
     page::RestoreTornBits(one.data());
-    return one == c.pageOne;
+    if (one != c.pageOne) return Stands::kNo;
+  } else if (c.logicalName.empty()) {
+    perhaps = true;
+  } else {
+    // The current file-header record (slot 0) and what follows it.
+    const int64_t row = Le16(pg.data() + kPageSize - 2);
+    if (row < page::kHeaderBytes || row >= int64_t(kPageSize) - 2) return Stands::kNo;
+    bool named = false;
+    // Records are byte-packed: the name may begin at an odd offset.
+    for (int64_t at = row; at + int64_t(c.logicalName.size()) <= int64_t(kPageSize) - 2 && !named; ++at)
+      named = std::equal(c.logicalName.begin(), c.logicalName.end(), pg.begin() + at);
+    if (!named) return Stands::kNo;
   }
-  if (c.logicalName.empty()) return false;
-  // The current file-header record (slot 0) and what follows it.
-  const int64_t row = Le16(pg.data() + kPageSize - 2);
-  if (row < page::kHeaderBytes || row >= int64_t(kPageSize) - 2) return false;
-  const auto from = pg.begin() + row, to = pg.end() - 2;
-  for (auto it = from; it + int64_t(c.logicalName.size()) <= to; ++it) {
-    if ((it - pg.begin()) % 2 != 0) continue;
-    if (std::equal(c.logicalName.begin(), c.logicalName.end(), it)) return true;
-  }
-  return false;
+  if (!c.pageCount) c.pageCount = HeaderlessPageCount(ctx, ctx.cat.store[c.fragment], fileId).value_or(0);
+  if (*count < *c.pageCount) return Stands::kNo;
+  return perhaps ? Stands::kPerhaps : Stands::kYes;
 }
 
 }  // namespace
@@ -164,11 +179,11 @@ std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment&
   page::RestoreTornBits(pg.data());
   const auto pageOne = PfsBytes(pg.data());
   if (pageOne.empty()) return std::nullopt;
-  // What the first run shows: its allocation, its end, and the free extents
-  // the GAM records (the file reaches at least the last of them).
+  // What the first run shows: its allocation, its end, and how far the GAM
+  // shows the file to reach.
   int64_t count = std::max<int64_t>(AllocatedEnd(pageOne, 0), int64_t(first.startPage) + first.Pages());
   const auto gam = ReadGam(ctx, first, fileId);
-  if (gam) count = std::max(count, gam->FreeEnd());
+  if (gam) count = std::max(count, gam->Reach());
 
   // The further PFS pages that fragments of the store hold.
   std::map<int64_t, std::vector<size_t>> holders;
@@ -221,28 +236,52 @@ void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId) {
     c.fragment = i;
     c.pageOne = pg;
     page::RestoreTornBits(c.pageOne.data());
+    // A page 1 whose row cannot be read gives no page count: the analysis
+    // could not start from it.
+    if (PfsBytes(c.pageOne.data()).empty()) continue;
     if (f.Pages() > 31 && ctx.reader.ReadPage(f.startSector, 31, pg.data()) &&
         page::IsHeaderOfPage(fileId, 32, pg.data())) {
       page::RestoreTornBits(pg.data());
       if (auto n = page::PhysicalFileName(pg.data())) c.name = *n;
       c.logicalName = LogicalName(pg.data());
     }
-    c.pageCount = HeaderlessPageCount(ctx, f, fileId).value_or(0);
     candidates.push_back(std::move(c));
   }
   // A file whose page 0 survives is already listed from its header row.
   std::vector<int32_t> headers;
   {
     std::lock_guard<std::mutex> lock(cat.mutex);
-    for (const ListRow& r : cat.databaseFiles.rows) headers.push_back(r.fragment);
+    for (const ListRow& r : cat.databaseFiles.rows)
+      if (r.fragment >= 0 && size_t(r.fragment) < cat.store.size()) headers.push_back(r.fragment);
+  }
+  std::vector<std::vector<Stands>> stands(candidates.size(), std::vector<Stands>(headers.size(), Stands::kNo));
+  std::vector<bool> listed(candidates.size(), false), claimed(headers.size(), false);
+  for (size_t i = 0; i < candidates.size(); ++i)
+    for (size_t j = 0; j < headers.size(); ++j) {
+      stands[i][j] = HeaderStandsFor(ctx, cat.store[size_t(headers[j])], candidates[i], fileId);
+      if (stands[i][j] == Stands::kYes) listed[i] = claimed[j] = true;
+    }
+  // Without names to compare (runs too short to hold page 32), a lonely
+  // header page and a file's page 1 are taken for one file only when each is
+  // the other's sole match; otherwise both stay listed.
+  for (size_t j = 0; j < headers.size(); ++j) {
+    if (claimed[j]) continue;
+    size_t match = candidates.size(), matches = 0;
+    for (size_t i = 0; i < candidates.size(); ++i)
+      if (!listed[i] && stands[i][j] == Stands::kPerhaps) {
+        match = i;
+        ++matches;
+      }
+    if (matches != 1) continue;
+    size_t others = 0;
+    for (size_t k = 0; k < headers.size(); ++k)
+      if (k != j && !claimed[k] && stands[match][k] == Stands::kPerhaps) ++others;
+    if (others == 0) listed[match] = claimed[j] = true;
   }
   std::vector<ListRow> rows;
-  for (const Candidate& c : candidates) {
-    const bool listed = std::any_of(headers.begin(), headers.end(), [&](int32_t h) {
-      return h >= 0 && size_t(h) < cat.store.size() && HeaderStandsFor(ctx, cat.store[size_t(h)], c, fileId);
-    });
-    if (!listed) rows.push_back({int32_t(c.fragment), 0, false, std::string(kPageZeroMissing) + c.name});
-  }
+  for (size_t i = 0; i < candidates.size(); ++i)
+    if (!listed[i])
+      rows.push_back({int32_t(candidates[i].fragment), 0, false, std::string(kPageZeroMissing) + candidates[i].name});
   std::lock_guard<std::mutex> lock(cat.mutex);
   for (auto& r : rows) {
     r.number = int32_t(cat.databaseFiles.rows.size() + 1);

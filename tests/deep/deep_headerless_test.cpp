@@ -195,6 +195,36 @@ TEST(DeepRecovery, LargeFileWithoutItsFileHeaderPage) {
       << "first missing page " << (deep.fidelity.missing.empty() ? -1 : deep.fidelity.missing[0]);
 }
 
+// A file the server wrote, without page 0: its GAM leaves the extents past
+// the file's end free, so the page count ends with its last allocated extent
+// and never beyond the original's size.
+TEST(DeepRecovery, RealFileWithoutItsFileHeaderPage) {
+  auto dir = test::TempDir("deep_headerless_real");
+  const fs::path file = test::RealMdfDir() / "database1-2012.mdf";
+  const auto original = test::ReadFileBytes(file);
+  ASSERT_FALSE(original.empty());
+  test::FatVolume v;
+  test::FatOptions fo;
+  fo.sectorsPerCluster = 1;
+  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+  ASSERT_TRUE(v.CopyInFragmented(file, "DB.MDF", 3));
+  const auto ext = v.Extents("DB.MDF");
+  ASSERT_FALSE(ext.empty());
+  ASSERT_TRUE(v.Delete("DB.MDF"));
+  WriteAt(v.Image(), (v.offsetSectors + ext[0].firstSector) * 512, kJunk);
+
+  Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false);
+  Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true);
+  Report("headerless_real_fat32_512", plain, deep);
+  EXPECT_TRUE(plain.remarks.empty());
+  ASSERT_EQ(deep.remarks.size(), 1u);
+  EXPECT_EQ(deep.remarks[0].rfind(kPageZeroMissing, 0), 0u) << deep.remarks[0];
+  ASSERT_TRUE(deep.written);
+  EXPECT_LE(deep.output.size(), original.size());
+  EXPECT_EQ(deep.fidelity.wrong, 0);
+  EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine);
+}
+
 // Places page 0 of a file (its first run at `ext0`) alone in free clusters
 // further on, where page 1 does not follow it, and overwrites where it was.
 void MakeLonely(const test::FatVolume& v, const test::Extent& ext0, int64_t freeSector) {
@@ -205,29 +235,45 @@ void MakeLonely(const test::FatVolume& v, const test::Extent& ext0, int64_t free
 }
 
 // Page 0 in a run of its own: the file is listed once, from its header, and
-// not a second time from its page 1.
+// not a second time from its page 1. A real file too, whose page 0 holds the
+// logical name at an odd offset; and runs of four pages, where the run of
+// page 1 holds no page 32 to compare names (the two are each other's only
+// match).
 TEST(DeepRecovery, LonelyFileHeaderPageListedOnce) {
   auto dir = test::TempDir("deep_headerless_lonely");
-  const auto original = Generate(dir / "a.mdf", 256, 13, "Lonely", "D:\\Data\\Lonely.mdf");
-  test::FatVolume v;
-  test::FatOptions fo;
-  fo.sectorsPerCluster = 1;
-  ASSERT_TRUE(v.Create(dir / "vol.img", fo));
-  ASSERT_TRUE(v.CopyInFragmented(dir / "a.mdf", "A.MDF", 3));
-  const auto ext = v.Extents("A.MDF");
-  ASSERT_FALSE(ext.empty());
-  ASSERT_TRUE(v.Delete("A.MDF"));
-  MakeLonely(v, ext[0], ext.back().firstSector + ext.back().sectors + 256);
+  struct Case {
+    std::string name;
+    fs::path file;
+    int fragments;
+  };
+  std::vector<Case> cases{{"lonely_header_listed_once_fat32_512_torn", dir / "a.mdf", 3},
+                          {"lonely_header_listed_once_fat32_512_real", test::RealMdfDir() / "database1-2012.mdf", 3},
+                          {"lonely_header_listed_once_fat32_512_short_runs", dir / "a.mdf", 64}};
+  Generate(cases[0].file, 256, 13, "Lonely", "D:\\Data\\Lonely.mdf");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto original = test::ReadFileBytes(c.file);
+    ASSERT_FALSE(original.empty());
+    test::FatVolume v;
+    test::FatOptions fo;
+    fo.sectorsPerCluster = 1;
+    ASSERT_TRUE(v.Create(dir / "vol.img", fo));
+    ASSERT_TRUE(v.CopyInFragmented(c.file, "A.MDF", c.fragments));
+    const auto ext = v.Extents("A.MDF");
+    ASSERT_FALSE(ext.empty());
+    ASSERT_TRUE(v.Delete("A.MDF"));
+    MakeLonely(v, ext[0], ext.back().firstSector + ext.back().sectors + 256);
 
-  Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false, 0, true);
-  Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true, 0, true);
-  Report("lonely_header_listed_once_fat32_512_torn", plain, deep);
-  EXPECT_TRUE(plain.remarks.empty());
-  ASSERT_EQ(deep.remarks.size(), 1u);
-  EXPECT_EQ(deep.remarks[0].rfind(kPageZeroMissing, 0), std::string::npos) << deep.remarks[0];
-  ASSERT_TRUE(deep.written);
-  EXPECT_EQ(deep.fidelity.wrong, 0);
-  EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine);
+    Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false, 0, true);
+    Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true, 0, true);
+    Report(c.name, plain, deep);
+    EXPECT_TRUE(plain.remarks.empty());
+    ASSERT_EQ(deep.remarks.size(), 1u);
+    EXPECT_EQ(deep.remarks[0].rfind(kPageZeroMissing, 0), std::string::npos) << deep.remarks[0];
+    ASSERT_TRUE(deep.written);
+    EXPECT_EQ(deep.fidelity.wrong, 0);
+    EXPECT_EQ(deep.fidelity.recovered, deep.fidelity.genuine);
+  }
 }
 
 // Two databases of the same size and file id, one with a lonely page 0, the
