@@ -198,7 +198,7 @@ std::optional<int32_t> HeaderlessPageCount(AnalysisContext& ctx, const Fragment&
       holders[p].push_back(i);
   }
   // PFS page p counts only when what is known already reaches it (the file
-  // fills the range before it, or the GAM shows free extents beyond it), so
+  // fills the range before it, or the GAM shows it reaching further), so
   // a PFS page of another database with this file id lying elsewhere cannot
   // lengthen a file that ends before p; and one that disagrees with this
   // file's GAM is another file's.
