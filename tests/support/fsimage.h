@@ -84,6 +84,8 @@ class NtfsVolume {
   // As FatVolume::CopyInFragmented: fillers, the rest of the volume filled,
   // the gaps truncated free, the file's clusters allocated gap by gap
   // (ntfsfallocate), then its bytes copied in. The volume is full afterwards.
+  // Beyond 64 runs the file lies in fragments/2 to 2 x fragments runs (its
+  // attribute list and extension records take clusters from the gaps).
   bool CopyInFragmented(const std::filesystem::path& local, const std::string& name, int fragments);
   // Frees a file's clusters (its data truncated to nothing).
   bool FreeClusters(const std::string& name);
