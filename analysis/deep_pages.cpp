@@ -9,6 +9,8 @@
 #include "page/page.h"
 #include "page/reassembly.h"
 #include "scan/free_space.h"
+#include "storage/sources.h"
+#include "storage/volume_reader.h"
 
 namespace sorrelon {
 namespace {
@@ -50,19 +52,23 @@ bool ClusterGeometry::IsClusterStart(int64_t sector) const {
 void DeepMender::Reset() {
   cache_.clear();
   mended_.clear();
+  inPlace_.clear();
   notes.clear();
   geometry_ = {};
+  maps_.clear();
 }
 
 bool DeepMender::Mend(int64_t sector, uint8_t* page) {
-  if (!page::HasProtection(page)) return false;
   const uint16_t fileId = Le16(page + page::off::fileId);
   const bool header0 = page::IsFileHeaderPage(page, fileId);
   if (!header0 && !page::IsPlausibleHeader(page, fileId)) return false;
   const int64_t pageNumber = header0 ? 0 : LeI32(page + page::off::pageId);
   // Torn bits check two bits a sector, and the free space of other pages
-  // carries the same pattern: the structure must agree as well.
-  if (page::IsPageConfirmed(page, pageNumber, fileId)) return false;
+  // carries the same pattern: the structure must agree as well. A page
+  // without protection has only its structure, which the tail of another
+  // page of the same kind passes as well: where clusters are smaller than a
+  // page it is always looked for in allocation order.
+  if (page::HasProtection(page) && page::IsPageConfirmed(page, pageNumber, fileId)) return false;
   auto it = cache_.find(sector);
   if (it == cache_.end()) it = cache_.emplace(sector, Rebuild(sector, page, pageNumber, fileId)).first;
   if (!it->second) return false;
@@ -77,17 +83,44 @@ std::optional<std::vector<uint8_t>> DeepMender::Rebuild(int64_t sector, const ui
   const ClusterLayout l = geometry_.At(sector);
   if (l.sectorsPerCluster >= 16) return std::nullopt;  // a page never spans clusters there
   if (auto p = InAllocationOrder(sector, l, pageNumber, fileId)) return p;
+  // Without protection a search would pick whatever looks like rows.
+  if (!page::HasProtection(page)) return std::nullopt;
   return ByChecksum(sector, page, l, pageNumber, fileId);
+}
+
+const FreeSpaceMap* DeepMender::MapOf(const ClusterLayout& l) {
+  if (!l.fromFileSystem) return nullptr;
+  auto it = maps_.find(l.firstSector);
+  if (it == maps_.end()) {
+    std::optional<FreeSpaceMap> map;
+    // The volume read as a source of its own: its boot sector at sector 0.
+    VolumeReader volume(ds_, reader_, l.firstSector, l.sectors);
+    DataSource vds;
+    vds.sourceChosen = true;
+    vds.isLogicalDrive = true;
+    vds.devicePath = ds_.devicePath;
+    vds.sectorBound = l.sectors - 1;
+    SilentPerson quiet;
+    if (ParseBootSector(vds, volume, quiet) && vds.sectorsPerCluster == l.sectorsPerCluster &&
+        (vds.fileSystemName == "FAT32" || vds.fileSystemName == "NTFS")) {
+      vds.hasFileSystem = true;
+      map.emplace();
+      if (!LoadFreeSpaceMap(vds, volume, quiet, *map) || map->Bytes().empty()) map.reset();
+    }
+    it = maps_.emplace(l.firstSector, std::move(map)).first;
+  }
+  return it->second ? &*it->second : nullptr;
 }
 
 // The page in the clusters the file system would have given the file next:
 // after the cluster holding the header, the following clusters that no live
 // file holds. A deleted file's clusters are free again while the files that
 // lay between its runs still hold theirs, so this order is the file's own.
+// The map is the volume's own (the partition's on a whole disk).
 std::optional<std::vector<uint8_t>> DeepMender::InAllocationOrder(int64_t sector, const ClusterLayout& l,
                                                                   int64_t pageNumber, uint16_t fileId) {
-  if (!ds_.hasFileSystem || freeSpace_.Bytes().empty() || freeSpace_.SectorsPerCluster() != l.sectorsPerCluster)
-    return std::nullopt;
+  const FreeSpaceMap* map = MapOf(l);
+  if (!map) return std::nullopt;
   std::vector<uint8_t> out(page::kPageBytes);
   const int spc = l.sectorsPerCluster;
   int64_t s = sector;
@@ -103,39 +136,47 @@ std::optional<std::vector<uint8_t>> DeepMender::InAllocationOrder(int64_t sector
     if (have == 16) break;
     // Next free cluster; give up after a long stretch of used ones.
     int64_t skipped = 0;
-    while (freeSpace_.IsClusterInUse(s)) {
+    while (map->IsClusterInUse(s - l.firstSector)) {
       s += spc;
       moved = true;
       if (++skipped > (int64_t(1) << 20)) return std::nullopt;
     }
   }
-  if (!moved) return std::nullopt;  // the same bytes as the plain read
-  if (!page::IsPageConfirmed(out.data(), pageNumber, fileId)) return std::nullopt;
+  if (!moved) {  // the same bytes as the plain read
+    if (!page::HasProtection(out.data()) && page::IsPageStructureSound(out.data(), pageNumber, fileId))
+      inPlace_.insert(sector);
+    return std::nullopt;
+  }
+  if (!page::IsPageTrusted(out.data(), pageNumber, fileId)) return std::nullopt;
   return out;
 }
 
 // A checksum-protected page in two or three pieces: its first piece runs from
 // its header up to a cluster boundary, the others begin at cluster
-// boundaries further on. The checksum is an exclusive or of each sector's
-// folded words turned by the sector's position, so the part of every piece
-// is computed once per place and the pieces are matched through a table.
-// Exactly one candidate must pass the checksum and the structure checks.
+// boundaries after it (or before it, as far as searchBackSectors reaches). The checksum is an exclusive or of each sector's folded words
+// turned by the sector's position, so the part of every piece is computed
+// once per place and the pieces are matched through a table. Every match is
+// put together and checked at once; pages equal to one already confirmed
+// count once, and exactly one page must pass the checksum and the structure.
 std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const uint8_t* page,
                                                            const ClusterLayout& l, int64_t pageNumber,
                                                            uint16_t fileId) {
   if ((page[5] & 0x0F) != 2) return std::nullopt;  // torn bits are too weak to search with
   const int spc = l.sectorsPerCluster;
   const int64_t W = searchWindowSectors;
-  // Sectors [sector, sector + 16 + W) in one buffer.
-  int64_t count = 16 + W;
+  // Sectors [origin, origin + count) in one buffer, the page's header at
+  // `h` inside it; never before the volume or past the source.
+  const int64_t origin = std::max<int64_t>({sector - searchBackSectors, l.firstSector, 0});
+  const int64_t h = sector - origin;
+  int64_t count = h + 16 + W;
   const int64_t have = reader_.SourceSectors();
-  if (have > 0 && sector + count > have) count = have - sector;
-  if (count <= 16) return std::nullopt;
+  if (have > 0 && origin + count > have) count = have - origin;
+  if (count <= h + 16 || count > INT32_MAX) return std::nullopt;
   std::vector<uint8_t> buf(size_t(count) * 512);
-  const int64_t got = reader_.ReadSectorsUpTo(uint32_t(count), buf.data(), sector);
-  if (got <= 16) return std::nullopt;
+  const int64_t got = reader_.ReadSectorsUpTo(uint32_t(count), buf.data(), origin);
+  if (got <= h + 16) return std::nullopt;
   count = got;
-  // fold[j]: exclusive or of the words of sector `sector + j`.
+  // fold[j]: exclusive or of the words of sector `origin + j`.
   std::vector<uint32_t> fold(static_cast<size_t>(count));
   for (int64_t j = 0; j < count; ++j) {
     uint32_t x = 0;
@@ -162,59 +203,52 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
       head[size_t(i + 1)] = x;
     }
   }
-  auto isStart = [&](int64_t j) { return FloorMod(sector + j - l.clusterOrigin, spc) == 0; };
+  auto isStart = [&](int64_t j) { return FloorMod(origin + j - l.clusterOrigin, spc) == 0; };
   std::vector<int> cuts;
   for (int a = 1; a < 16; ++a)
-    if (isStart(a)) cuts.push_back(a);
+    if (isStart(h + a)) cuts.push_back(a);
+  // Pieces never overlap the first piece or each other.
+  auto apart = [&](int64_t x, int xl, int64_t y, int yl) { return x + xl <= y || y + yl <= x; };
 
-  struct Candidate {
-    int a, b;
-    int64_t l1, l2;
-  };
-  std::vector<Candidate> found;
-  auto record = [&](Candidate c) {
-    if (found.size() < 8) found.push_back(c);
+  std::optional<std::vector<uint8_t>> chosen;
+  int confirmed = 0;
+  int64_t tried = 0;
+  constexpr int64_t kMaxTried = 4096;  // candidates put together for one page
+  auto consider = [&](int a, int64_t l1, int b, int64_t l2) {
+    if (++tried > kMaxTried) return;
+    std::vector<uint8_t> p(page, page + page::kPageBytes);
+    std::memcpy(p.data() + a * 512, buf.data() + size_t(l1) * 512, size_t(b) * 512);
+    if (l2 >= 0)
+      std::memcpy(p.data() + (a + b) * 512, buf.data() + size_t(l2) * 512, size_t(16 - a - b) * 512);
+    if (!page::IsPageConfirmed(p.data(), pageNumber, fileId)) return;
+    if (chosen && *chosen == p) return;  // the same page found twice
+    ++confirmed;
+    if (!chosen) chosen = std::move(p);
   };
   // Two pieces: first a sectors, then 16 - a sectors at l1.
   for (int a : cuts)
-    for (int64_t l1 = a; l1 + (16 - a) <= count; ++l1) {
-      if (!isStart(l1) || l1 == a) continue;
-      if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) record({a, 16 - a, l1, -1});
+    for (int64_t l1 = 0; l1 + (16 - a) <= count && confirmed < 2; ++l1) {
+      if (!isStart(l1) || l1 == h + a || !apart(l1, 16 - a, h, a)) continue;
+      if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
     }
-  // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2 > l1.
+  // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2.
   std::unordered_map<uint32_t, std::vector<int64_t>> tails[16];
   for (int a : cuts)
-    for (int b = spc; a + b < 16; b += spc) {
+    for (int b = spc; a + b < 16 && confirmed < 2; b += spc) {
       const int c = 16 - a - b;
       if (tails[c].empty())
         for (int64_t l2 = 0; l2 + c <= count; ++l2)
           if (isStart(l2)) tails[c][part(l2, 16 - c, c)].push_back(l2);
-      for (int64_t l1 = a + 1; l1 + b <= count; ++l1) {
-        if (!isStart(l1)) continue;
+      for (int64_t l1 = 0; l1 + b <= count && confirmed < 2; ++l1) {
+        if (!isStart(l1) || !apart(l1, b, h, a)) continue;
         auto hit = tails[c].find(target ^ head[size_t(a)] ^ part(l1, a, b));
         if (hit == tails[c].end()) continue;
         for (int64_t l2 : hit->second)
-          if (l2 >= l1 + b) record({a, b, l1, l2});
+          if (apart(l2, c, h, a) && apart(l2, c, l1, b) && !(l1 == h + a && l2 == h + a + b)) consider(a, l1, b, l2);
       }
     }
-
-  std::optional<std::vector<uint8_t>> chosen;
-  int confirmed = 0;
-  for (const Candidate& c : found) {
-    std::vector<uint8_t> p(page, page + page::kPageBytes);
-    if (c.l2 < 0) {
-      std::memcpy(p.data() + c.a * 512, buf.data() + size_t(c.l1) * 512, size_t(16 - c.a) * 512);
-    } else {
-      std::memcpy(p.data() + c.a * 512, buf.data() + size_t(c.l1) * 512, size_t(c.b) * 512);
-      std::memcpy(p.data() + (c.a + c.b) * 512, buf.data() + size_t(c.l2) * 512, size_t(16 - c.a - c.b) * 512);
-    }
-    if (!page::IsPageConfirmed(p.data(), pageNumber, fileId)) continue;
-    if (chosen && *chosen == p) continue;  // the same page found twice
-    ++confirmed;
-    if (!chosen) chosen = std::move(p);
-  }
-  if (confirmed == 1) return chosen;
-  if (confirmed > 1)
+  if (confirmed == 1 && tried <= kMaxTried) return chosen;
+  if (confirmed > 1 || tried > kMaxTried)
     notes.push_back("页面" + std::to_string(pageNumber) + "有多个可能的拼接,未采用(AMBIGUOUS REASSEMBLY)");
   return std::nullopt;
 }

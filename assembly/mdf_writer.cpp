@@ -41,6 +41,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   ClusterGeometry& geometry = ctx.state.geometry;
   if (!geometry.Loaded()) geometry.Load(ctx.ds, ctx.reader.Source());
   std::vector<uint8_t> current(kPageSize), previous(kPageSize), leadIn(15 * 512);
+  bool currentMended = false, previousMended = false;  // vouched for by deep recovery
   const std::vector<uint8_t> zero(kPageSize, 0);
   const size_t n = list.size();
   auto failWrite = [&]() {
@@ -54,11 +55,21 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   // something else. That holds in deep recovery, and in any mode where the
   // clusters around the page are smaller than a page. Runs before the gap
   // after the row is written, while the page is the last one of the file.
+  // Deep recovery asks the same of a page without protection through its
+  // structure alone (plain recovery writes such a page as read).
+  // In deep recovery a page without protection that ends its row where
+  // clusters are smaller than a page is written only when allocation order
+  // put it together or finds it whole as read: otherwise its tail may be
+  // that of another page of the same kind, which its structure cannot tell.
   auto unconfirmedLast = [&](int64_t pageNumber, int64_t sector) {
-    if (!page::HasProtection(previous.data()) ||
-        page::IsPageConfirmed(previous.data(), pageNumber, ctx.state.fileId))
+    if (previous == zero) return true;  // already written as a zero page
+    const bool small = geometry.At(sector).sectorsPerCluster < 16;
+    if (page::HasProtection(previous.data())
+            ? page::IsPageConfirmed(previous.data(), pageNumber, ctx.state.fileId)
+            : !ctx.state.deep || (page::IsPageStructureSound(previous.data(), pageNumber, ctx.state.fileId) &&
+                                  (!small || previousMended)))
       return true;
-    if (!ctx.state.deep && geometry.At(sector).sectorsPerCluster >= 16) return true;
+    if (!ctx.state.deep && !small) return true;
     std::fill(previous.begin(), previous.end(), 0);
     ++res.unconfirmedPages;
     --res.pagesFromFragments;
@@ -93,6 +104,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
             switch (page::RepairSplitPageSafely(previous.data(), leadIn.data(), cuts, prevLast, ctx.state.fileId)) {
               case page::SplitOutcome::kRepaired:
                 ++res.repairedPages;
+                previousMended = true;
                 if (!out.OverwriteTail(previous.data(), kPageSize)) return failWrite();
                 break;
               case page::SplitOutcome::kAmbiguous:
@@ -113,14 +125,17 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     }
     const int32_t pages = f.Pages();
     for (int32_t k = 0; k < pages; ++k) {
+      currentMended = false;
       if (ctx.reader.ReadPage(f.startSector, k, current.data())) {
+        currentMended = ctx.reader.LastPageVouched();
         if (PageBelongsAt(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
           ++res.pagesFromFragments;
           if (ctx.reader.LastPageMended()) res.deepPages.push_back(int64_t(f.startPage) + k);
-          // A page inside the row that its protection does not confirm
-          // (deep recovery; the row's last page waits for the repair).
-          if (ctx.state.deep && k + 1 < pages && page::HasProtection(current.data()) &&
-              !page::IsPageConfirmed(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
+          // A page inside the row that its protection (or, without one, its
+          // structure) does not confirm (deep recovery; the row's last page
+          // waits for the repair).
+          if (ctx.state.deep && k + 1 < pages &&
+              !page::IsPageTrusted(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
             std::memset(current.data(), 0, kPageSize);
             --res.pagesFromFragments;
             ++res.unconfirmedPages;
@@ -138,6 +153,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
       if (!out.Append(current.data(), kPageSize)) return failWrite();
     }
     previous = current;
+    previousMended = currentMended;
   }
   const Fragment& lastRow = list.FragmentOf(cat.store, n - 1);
   const int64_t last = lastRow.endPage;
@@ -150,8 +166,10 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   }
   if (!out.Close()) return failWrite();
   res.complete = true;
-  if (res.unconfirmedPages > 0)
+  if (res.unconfirmedPages > 0) {
     person.AddLog(Log::Assembly, std::string(kUnconfirmedZeroed) + std::to_string(res.unconfirmedPages));
+    if (ctx.state.deep && !ctx.ds.readFromSource && ctx.reader.Content()) person.AddLog(Log::Assembly, kDeepNeedsSource);
+  }
   if (res.foreignPages > 0)
     person.AddLog(Log::Assembly, "不属于此文件的页面已写为空页(FOREIGN PAGES ZEROED):" + std::to_string(res.foreignPages));
   person.AddLog(Log::Assembly, kMdfDone);

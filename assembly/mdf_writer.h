@@ -33,6 +33,11 @@ struct MdfWriteResult {
 inline constexpr const char* kMdfDone = "组合完毕";
 inline constexpr const char* kSplitAmbiguous = "拆分页面无法确定,保留原样(SPLIT PAGE AMBIGUOUS):";
 inline constexpr const char* kUnconfirmedZeroed = "校验未通过的页面已写为空页(UNCONFIRMED PAGES ZEROED):";
+// Deep recovery from saved contents: a page split across runs of clusters
+// is put together from the clusters around it on the source, which the
+// content file does not hold, so such pages are not reassembled there.
+inline constexpr const char* kDeepNeedsSource =
+    "碎片内容文件中无法拼接分散的页面,请连接源盘后恢复(DEEP REASSEMBLY NEEDS THE SOURCE)";
 inline constexpr const char* kSaveMdfTitle = "保存MDF文件,请注意别保存到原数据所在盘，防止覆盖";
 
 // The default output name: the last component of the database file path,

@@ -25,6 +25,9 @@ class PageMender {
  public:
   virtual ~PageMender() = default;
   virtual bool Mend(int64_t sector, uint8_t* page) = 0;
+  // Whether the page read at `sector` was found whole, as read, in the
+  // order in which the file system allocates clusters.
+  virtual bool FoundInPlace(int64_t sector) const { return false; }
 };
 
 class FragmentReader {
@@ -48,10 +51,12 @@ class FragmentReader {
   }
   // Page k of a fragment (16 sectors at offset 16 k).
   bool ReadPage(int64_t fragmentStart, int64_t k, void* buf) {
-    lastMended_ = false;
+    lastMended_ = lastVouched_ = false;
     if (k > INT64_MAX / 16 || k < INT64_MIN / 16 || !Read(fragmentStart, 16 * k, 16, buf)) return false;
-    if (mender_ && (ds_.readFromSource || !content_))
+    if (mender_ && (ds_.readFromSource || !content_)) {
       lastMended_ = mender_->Mend(fragmentStart + 16 * k, static_cast<uint8_t*>(buf));
+      lastVouched_ = lastMended_ || mender_->FoundInPlace(fragmentStart + 16 * k);
+    }
     return true;
   }
   // Deep recovery: pages read from the source go through `mender` (null: off).
@@ -59,6 +64,9 @@ class FragmentReader {
   PageMender* Mender() const { return mender_; }
   // Whether the last ReadPage answered a mended page.
   bool LastPageMended() const { return lastMended_; }
+  // Whether the last ReadPage answered a page that deep recovery vouches
+  // for: mended, or found whole in allocation order.
+  bool LastPageVouched() const { return lastVouched_; }
   // The 15 sectors before a fragment.
   bool ReadLeadIn(int64_t fragmentStart, void* buf) { return Read(fragmentStart, -15, 15, buf); }
 
@@ -71,6 +79,7 @@ class FragmentReader {
   ContentSource* content_ = nullptr;
   PageMender* mender_ = nullptr;
   bool lastMended_ = false;
+  bool lastVouched_ = false;
 };
 
 }  // namespace sorrelon

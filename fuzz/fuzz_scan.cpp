@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RebuildDatabaseFileList(cat.store, cat.databaseFiles);
   if (cat.databaseFiles.empty()) return 0;
   FragmentReader fragments(ds, reader);
-  DeepMender mender(ds, reader, map);
+  DeepMender mender(ds, reader);
   if (deep) fragments.SetMender(&mender);
   AnalysisState state;
   state.deep = deep;

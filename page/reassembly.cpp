@@ -67,6 +67,11 @@ bool IsPageConfirmed(const uint8_t* page, int64_t pageNumber, uint16_t fileId) {
   return IsPageIntact(page) && IsPageStructureSound(page, pageNumber, fileId);
 }
 
+bool IsPageTrusted(const uint8_t* page, int64_t pageNumber, uint16_t fileId) {
+  return HasProtection(page) ? IsPageConfirmed(page, pageNumber, fileId)
+                             : IsPageStructureSound(page, pageNumber, fileId);
+}
+
 std::vector<int> SplitCuts(int64_t pageSector, int64_t nextStart, int64_t origin, int32_t spc) {
   std::vector<int> cuts;
   if (spc < 1 || spc >= 16) return cuts;

@@ -26,6 +26,10 @@ bool HasProtection(const uint8_t* page);
 // Protection and structure both confirm the page.
 bool IsPageConfirmed(const uint8_t* page, int64_t pageNumber, uint16_t fileId);
 
+// What deep recovery asks of a page before it writes it: confirmed when it
+// carries protection, its structure sound when it carries none.
+bool IsPageTrusted(const uint8_t* page, int64_t pageNumber, uint16_t fileId);
+
 // Cut points (sector indices 1..15 inside the page) at which the page at
 // `pageSector` may continue in the sectors just before `nextStart`: the cut
 // lies on a cluster boundary of the page's volume, and the tail of 16 - cut

@@ -49,7 +49,7 @@ class Session {
   // file-header pages without page 1 behind them, pages are mended as they
   // are read, and CREATE MDF writes protected pages only when confirmed.
   bool deep = false;
-  DeepMender mender{source, reader, freeSpace};
+  DeepMender mender{source, reader};
   void SetDeep(bool on) {
     deep = on;
     analysis.deep = on;
