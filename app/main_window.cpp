@@ -823,6 +823,7 @@ void TForm1::RebuildDatabaseFiles() {
   // Deep recovery: files whose file-header page is gone, known from page 1.
   if (session_.deep) {
     AnalysisContext ctx = session_.Analysis(*person_);
+    NameUnreadHeaders(ctx, session_.scanFileId);
     OfferHeaderlessFiles(ctx, session_.scanFileId);
     databaseModel_->Reload();
   }

@@ -64,9 +64,13 @@ std::optional<std::string> HeaderRemark(int32_t pages, int64_t startSector, cons
     person.AddLog(Log::Scan, "get fileinfo2 error");
     name = "none";
   }
-  double mb = double(int64_t(count) * 16) / 2048.0;
+  return NamedHeaderRemark(name, count);
+}
+
+std::string NamedHeaderRemark(const std::string& name, int32_t pageCount) {
+  double mb = double(int64_t(pageCount) * 16) / 2048.0;
   std::string size = mb < 1000 ? FormatFixed2(mb) + " MB)" : FormatFixed2(mb / 1024) + " GB)";
-  return name + "(" + size;
+  return RemarkSafe(name) + "(" + size;
 }
 
 AddResult AddFragment(Catalogue& cat, const AddFragmentOptions& opt, int32_t n, int32_t N, int32_t b, int64_t S,

@@ -27,6 +27,9 @@ struct AddFragmentOptions {
 std::optional<std::string> HeaderRemark(int32_t pages, int64_t startSector, const std::string& carried,
                                         SectorReader& reader, Person& person);
 
+// The remark of a header fragment whose file is named: "name(12.34 MB)".
+std::string NamedHeaderRemark(const std::string& name, int32_t pageCount);
+
 enum class AddResult { Added, Dropped, Refused, Full };
 
 // Appends the record (number n, N pages from page b at sector S) and its

@@ -119,6 +119,7 @@ int RunRecover(const Args& in) {
   RefreshDatabaseFileNames(s.source, s.fragments, cat, person);
   if (s.deep) {
     AnalysisContext ctx = s.Analysis(person);
+    NameUnreadHeaders(ctx, s.scanFileId);
     OfferHeaderlessFiles(ctx, s.scanFileId);
   }
   PrintDatabaseFiles(s);

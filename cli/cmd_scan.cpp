@@ -17,7 +17,13 @@ int RunScanCommand(const Args& in) {
     return 2;
   }
   std::string savePath, contentPath;
+  bool plainOnly = false;
   for (size_t i = 0; i < args.size();) {
+    if (args[i] == "--plain") {
+      plainOnly = true;
+      args.erase(args.begin() + std::ptrdiff_t(i));
+      continue;
+    }
     std::string* dst = args[i] == "--save" ? &savePath : args[i] == "--content" ? &contentPath : nullptr;
     if (!dst) {
       ++i;
@@ -32,8 +38,10 @@ int RunScanCommand(const Args& in) {
   }
   if (args.size() != 1 || args[0].rfind("--", 0) == 0 || (!contentPath.empty() && savePath.empty())) {
     std::cerr << "usage: sorrelon scan SOURCE [--begin S] [--end S] [--step N] [--all-space] [--file-id N]\n"
-                 "                        [--max-start-page N] [--volume|--disk] [--quiet]\n"
+                 "                        [--max-start-page N] [--volume|--disk] [--plain] [--quiet]\n"
                  "                        [--save FILE.sif [--content FILE]]\n"
+                 "  --plain           the plain scan alone: no file-header page recorded without\n"
+                 "                    page 1 behind it (deep recovery records them, as recover does)\n"
                  "  --save FILE.sif   write the scan-info file (the fragment records) after the scan\n"
                  "  --content FILE    also write every fragment's sectors to a content file, so that\n"
                  "                    recover and export can work later without the source\n";
@@ -44,6 +52,7 @@ int RunScanCommand(const Args& in) {
   ConsolePerson person;
   person.quiet = opt.quiet;
   if (!PrepareSource(s, person, opt)) return 1;
+  s.SetDeep(!plainOnly);  // as recover: deep recovery unless --plain
   ScanEnd how{};
   if (!ScanSource(s, person, &how)) return 2;
   PrintFragmentList(s);

@@ -10,6 +10,7 @@
 #include "base/bytes.h"
 #include "catalogue/scan_info.h"
 #include "tests/support/fsimage.h"
+#include "tests/support/recovery.h"
 #include "tests/support/testdata.h"
 
 namespace sorrelon {
@@ -73,6 +74,47 @@ TEST(SavedScanCli, RecoversFromScanInfoAndContentsAloneAsFromTheSource) {
             1);
   EXPECT_NE(out.find("CONTENT FILE DOES NOT MATCH"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(d / "x.mdf"));
+}
+
+// Pages split across runs of 1 KB clusters (runs of 20 KB: every other page
+// in two pieces) are put together from the clusters around them on the
+// source. A content file holds the fragments only, so deep recovery from it
+// cannot reassemble them: it writes no wrong page, says why pages are
+// missing, and recovers everything from the source.
+TEST(SavedScanCli, DeepRecoveryFromSavedContentsWritesNoWrongPage) {
+  SORRELON_REQUIRE_REAL_MDF();
+  if (!test::RequireTools({"mkfs.vfat", "mcopy", "mdel"})) return;
+  const fs::path d = test::TempDir("cli_saved_deep");
+  const fs::path mdf = test::RealMdfFiles().front();
+  const auto original = test::ReadFileBytes(mdf);
+  test::FatVolume fat;
+  test::FatOptions o;
+  o.sectorsPerCluster = 2;
+  ASSERT_TRUE(fat.Create(d / "vol.img", o));
+  ASSERT_TRUE(fat.CopyInFragmented(mdf, "DB.MDF", int(original.size() / 20480)));
+  ASSERT_TRUE(fat.Delete("DB.MDF"));
+  std::string out;
+  ASSERT_EQ(test::Run(Cli() + " recover " + Q(d / "vol.img") + " -q -o " + Q(d / "live.mdf"), &out), 0)
+      << out;
+  ASSERT_EQ(test::Run(Cli() + " scan " + Q(d / "vol.img") + " -q --save " + Q(d / "scan.sif") +
+                          " --content " + Q(d / "scan.spc"),
+                      &out),
+            0)
+      << out;
+  ASSERT_EQ(test::Run(Cli() + " recover --scan-info " + Q(d / "scan.sif") + " --content " + Q(d / "scan.spc") +
+                          " -q -o " + Q(d / "saved.mdf"),
+                      &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("DEEP REASSEMBLY NEEDS THE SOURCE"), std::string::npos) << out;
+  const test::Fidelity live = test::Compare(original, test::ReadFileBytes(d / "live.mdf"));
+  const test::Fidelity saved = test::Compare(original, test::ReadFileBytes(d / "saved.mdf"));
+  std::printf("[deep] saved contents, 1 KB clusters: source %lld/%lld, contents %lld/%lld\n",
+              (long long)live.recovered, (long long)live.genuine, (long long)saved.recovered,
+              (long long)saved.genuine);
+  EXPECT_EQ(live.recovered, live.genuine);
+  EXPECT_EQ(live.wrong, 0);
+  EXPECT_EQ(saved.wrong, 0) << "first wrong page " << (saved.wrongPages.empty() ? -1 : saved.wrongPages[0]);
 }
 
 TEST(SavedScanCli, ExportWritesFragmentsAsTheyLieOnTheSource) {
