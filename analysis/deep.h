@@ -59,8 +59,7 @@ class DeepMender : public PageMender {
   // Sectors before it searched as well. None by default: sectors whose words
   // cancel in the checksum (all zero, one repeated word) let pieces from
   // elsewhere pass for the page's own, and searching back as far as forward
-  // made more pages ambiguous than it found (measured on NTFS, 1 KB
-  // clusters: 259 pages against 265).
+  // made more pages ambiguous than it found.
   int64_t searchBackSectors = 0;
   // Page numbers answered with a reassembled page.
   const std::set<int64_t>& MendedPages() const { return mended_; }

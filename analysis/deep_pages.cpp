@@ -157,7 +157,10 @@ std::optional<std::vector<uint8_t>> DeepMender::InAllocationOrder(int64_t sector
 // turned by the sector's position, so the part of every piece is computed
 // once per place and the pieces are matched through a table. Every match is
 // put together and checked at once; pages equal to one already confirmed
-// count once, and exactly one page must pass the checksum and the structure.
+// count once, and exactly one page must pass the checksum and the structure
+// (or, among pages that differ only in their unused area, where the checksum
+// cannot see a fill of one repeated word, exactly one must continue the fill
+// the page's own first sectors show).
 std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const uint8_t* page,
                                                            const ClusterLayout& l, int64_t pageNumber,
                                                            uint16_t fileId) {
@@ -210,10 +213,10 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   // Pieces never overlap the first piece or each other.
   auto apart = [&](int64_t x, int xl, int64_t y, int yl) { return x + xl <= y || y + yl <= x; };
 
-  std::optional<std::vector<uint8_t>> chosen;
-  int confirmed = 0;
+  std::vector<std::vector<uint8_t>> pages;  // the different confirmed pages
   int64_t tried = 0;
   constexpr int64_t kMaxTried = 4096;  // candidates put together for one page
+  constexpr size_t kMaxPages = 4;
   auto consider = [&](int a, int64_t l1, int b, int64_t l2) {
     if (++tried > kMaxTried) return;
     std::vector<uint8_t> p(page, page + page::kPageBytes);
@@ -221,25 +224,24 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
     if (l2 >= 0)
       std::memcpy(p.data() + (a + b) * 512, buf.data() + size_t(l2) * 512, size_t(16 - a - b) * 512);
     if (!page::IsPageConfirmed(p.data(), pageNumber, fileId)) return;
-    if (chosen && *chosen == p) return;  // the same page found twice
-    ++confirmed;
-    if (!chosen) chosen = std::move(p);
+    if (std::find(pages.begin(), pages.end(), p) != pages.end()) return;  // the same page found twice
+    if (pages.size() < kMaxPages) pages.push_back(std::move(p));
   };
   // Two pieces: first a sectors, then 16 - a sectors at l1.
   for (int a : cuts)
-    for (int64_t l1 = 0; l1 + (16 - a) <= count && confirmed < 2; ++l1) {
+    for (int64_t l1 = 0; l1 + (16 - a) <= count && pages.size() < kMaxPages; ++l1) {
       if (!isStart(l1) || l1 == h + a || !apart(l1, 16 - a, h, a)) continue;
       if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
     }
   // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2.
   std::unordered_map<uint32_t, std::vector<int64_t>> tails[16];
   for (int a : cuts)
-    for (int b = spc; a + b < 16 && confirmed < 2; b += spc) {
+    for (int b = spc; a + b < 16 && pages.size() < kMaxPages; b += spc) {
       const int c = 16 - a - b;
       if (tails[c].empty())
         for (int64_t l2 = 0; l2 + c <= count; ++l2)
           if (isStart(l2)) tails[c][part(l2, 16 - c, c)].push_back(l2);
-      for (int64_t l1 = 0; l1 + b <= count && confirmed < 2; ++l1) {
+      for (int64_t l1 = 0; l1 + b <= count && pages.size() < kMaxPages; ++l1) {
         if (!isStart(l1) || !apart(l1, b, h, a)) continue;
         auto hit = tails[c].find(target ^ head[size_t(a)] ^ part(l1, a, b));
         if (hit == tails[c].end()) continue;
@@ -247,8 +249,13 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
           if (apart(l2, c, h, a) && apart(l2, c, l1, b) && !(l1 == h + a && l2 == h + a + b)) consider(a, l1, b, l2);
       }
     }
-  if (confirmed == 1 && tried <= kMaxTried) return chosen;
-  if (confirmed > 1 || tried > kMaxTried)
+  if (tried <= kMaxTried) {
+    if (pages.size() == 1) return std::move(pages[0]);
+    if (pages.size() > 1) {
+      if (auto one = page::ByUnusedAreaFill(pages, cuts.empty() ? 0 : cuts.front())) return std::move(pages[*one]);
+    }
+  }
+  if (pages.size() > 1 || tried > kMaxTried)
     notes.push_back("页面" + std::to_string(pageNumber) + "有多个可能的拼接,未采用(AMBIGUOUS REASSEMBLY)");
   return std::nullopt;
 }

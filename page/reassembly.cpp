@@ -72,6 +72,47 @@ bool IsPageTrusted(const uint8_t* page, int64_t pageNumber, uint16_t fileId) {
                              : IsPageStructureSound(page, pageNumber, fileId);
 }
 
+std::optional<size_t> ByUnusedAreaFill(const std::vector<std::vector<uint8_t>>& pages, int knownSectors) {
+  if (pages.size() < 2 || knownSectors < 1 || knownSectors > 16) return std::nullopt;
+  std::vector<std::vector<uint8_t>> restored;
+  for (const auto& p : pages) {
+    if (p.size() != kPageBytes) return std::nullopt;
+    restored.push_back(p);
+    RestoreTornBits(restored.back().data());
+  }
+  const uint8_t* first = restored[0].data();
+  const int freeData = Le16(first + off::freeData), slots = Le16(first + off::slotCount);
+  const int unusedEnd = kPageBytes - 2 * slots;
+  const int known = knownSectors * 512;
+  if (freeData < kHeaderBytes || known - freeData < 32 || known >= unusedEnd) return std::nullopt;
+  // The fill: the last 32 known bytes of the unused area, one value.
+  const uint8_t fill = first[known - 1];
+  for (int i = known - 32; i < known; ++i)
+    if (first[i] != fill) return std::nullopt;
+  // Sectors in which the pages differ; each must lie in the unused area.
+  std::vector<int> differing;
+  for (int q = knownSectors; q < 16; ++q) {
+    bool same = true;
+    for (size_t k = 1; k < restored.size() && same; ++k)
+      same = std::memcmp(restored[k].data() + q * 512, first + q * 512, 512) == 0;
+    if (same) continue;
+    if (q * 512 < freeData || (q + 1) * 512 > unusedEnd) return std::nullopt;
+    differing.push_back(q);
+  }
+  std::optional<size_t> one;
+  for (size_t k = 0; k < restored.size(); ++k) {
+    const uint8_t* p = restored[k].data();
+    if (Le16(p + off::freeData) != freeData || Le16(p + off::slotCount) != slots) return std::nullopt;
+    bool continues = true;
+    for (int q : differing)
+      for (int i = q * 512; i < (q + 1) * 512 && continues; ++i) continues = p[i] == fill;
+    if (!continues) continue;
+    if (one) return std::nullopt;
+    one = k;
+  }
+  return one;
+}
+
 std::vector<int> SplitCuts(int64_t pageSector, int64_t nextStart, int64_t origin, int32_t spc) {
   std::vector<int> cuts;
   if (spc < 1 || spc >= 16) return cuts;

@@ -6,7 +6,9 @@
 // single one confirmed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -29,6 +31,16 @@ bool IsPageConfirmed(const uint8_t* page, int64_t pageNumber, uint16_t fileId);
 // What deep recovery asks of a page before it writes it: confirmed when it
 // carries protection, its structure sound when it carries none.
 bool IsPageTrusted(const uint8_t* page, int64_t pageNumber, uint16_t fileId);
+
+// Among different pages that protection and structure all confirm (pieces
+// from elsewhere pass the checksum where they hold one repeated 32-bit word,
+// as the fill of a page's unused area does), the one page whose sectors that
+// differ from the others lie in the unused area (from freeData to the slot
+// array) and continue the fill that the page's first `knownSectors` sectors
+// end with there: the last 32 known bytes of that area, one value. nullopt
+// when they show no such fill, when the pages differ elsewhere, or when not
+// exactly one page continues it.
+std::optional<size_t> ByUnusedAreaFill(const std::vector<std::vector<uint8_t>>& pages, int knownSectors);
 
 // Cut points (sector indices 1..15 inside the page) at which the page at
 // `pageSector` may continue in the sectors just before `nextStart`: the cut

@@ -87,3 +87,43 @@ TEST(PageStructure, SplitRepairTakesOnlyTheSingleConfirmedCandidate) {
 
 }  // namespace
 }  // namespace sorrelon
+
+namespace sorrelon {
+namespace {
+
+// Pages that differ only where the checksum cannot see (sectors of one
+// repeated word): the one whose differing sectors lie in the unused area and
+// continue the fill its known first sectors end with is taken; anything
+// else stays undecided.
+TEST(PageStructure, UnusedAreaFillDecidesOnlyBetweenFillsOfTheUnusedArea) {
+  // Rows up to byte 300 and two slots: the unused area runs to byte 8188.
+  // The first two sectors are known; the unused part of them holds `known`,
+  // its last 32 bytes `knownEnd`.
+  auto make = [](std::initializer_list<std::pair<int, uint8_t>> sectors, uint8_t known, uint8_t knownEnd) {
+    std::vector<uint8_t> p(kPageSize, 0);
+    p[0] = 1;
+    p[1] = page::kData;
+    PutLe16(p.data() + page::off::freeData, 300);
+    PutLe16(p.data() + page::off::slotCount, 2);
+    std::memset(p.data() + 300, known, 1024 - 300);
+    p[1000] = knownEnd;
+    for (auto [q, v] : sectors) std::memset(p.data() + q * 512, v, 512);
+    return p;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::vector<uint8_t>> pages;
+    std::optional<size_t> chosen;
+  } cases[] = {
+      {"the fill continued", {make({{5, 0x00}}, 0x21, 0x21), make({{5, 0x21}}, 0x21, 0x21)}, 1},
+      {"zeros continued", {make({{5, 0x00}}, 0, 0), make({{5, 0x21}}, 0, 0)}, 0},
+      {"no page continues it", {make({{5, 0x00}}, 0x21, 0x21), make({{5, 0x55}}, 0x21, 0x21)}, std::nullopt},
+      {"they differ in the slot array", {make({{15, 0x00}}, 0, 0), make({{15, 0x21}}, 0, 0)}, std::nullopt},
+      {"the known bytes end with no one value", {make({{5, 0x00}}, 0, 0x7F), make({{5, 0x21}}, 0, 0x7F)},
+       std::nullopt},
+  };
+  for (auto& c : cases) EXPECT_EQ(page::ByUnusedAreaFill(c.pages, 2), c.chosen) << c.what;
+}
+
+}  // namespace
+}  // namespace sorrelon
