@@ -2,7 +2,6 @@
 // pages split across runs of clusters.
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 #include "analysis/deep.h"
 #include "base/bytes.h"
@@ -179,19 +178,22 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   const int64_t got = reader_.ReadSectorsUpTo(uint32_t(count), buf.data(), origin);
   if (got <= h + 16) return std::nullopt;
   count = got;
-  // fold[j]: exclusive or of the words of sector `origin + j`.
-  std::vector<uint32_t> fold(static_cast<size_t>(count));
+  // The contribution of sector j placed at position q is the sector's folded
+  // words turned left by 15 - q. Turning is linear over exclusive or, so with
+  // h[j] = fold(j) turned right by j, the sectors at..at+len-1 placed at
+  // positions from.. contribute (h[at] ^ .. ^ h[at+len-1]) turned left by
+  // 15 - from + at: a prefix table answers any piece in constant time.
+  std::vector<uint32_t> prefix(static_cast<size_t>(count) + 1, 0);
   for (int64_t j = 0; j < count; ++j) {
     uint32_t x = 0;
     const uint8_t* s = buf.data() + size_t(j) * 512;
     for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
-    fold[size_t(j)] = x;
+    prefix[size_t(j) + 1] = prefix[size_t(j)] ^ RotL32(x, unsigned((32 - j % 32) % 32));
   }
   const uint32_t target = Le32(page + page::off::tornBits);
   auto part = [&](int64_t at, int from, int len) {  // sectors at..at+len-1 placed at positions from..
-    uint32_t x = 0;
-    for (int i = 0; i < len; ++i) x ^= RotL32(fold[size_t(at + i)], unsigned(15 - (from + i)));
-    return x;
+    const uint32_t h = prefix[size_t(at + len)] ^ prefix[size_t(at)];
+    return RotL32(h, unsigned(FloorMod(15 - from + at, 32)));
   };
   // First piece: the header's own sectors (its checksum word left out).
   std::vector<uint32_t> head(17, 0);
@@ -233,20 +235,27 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
       if (!isStart(l1) || l1 == h + a || !apart(l1, 16 - a, h, a)) continue;
       if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
     }
-  // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2.
-  std::unordered_map<uint32_t, std::vector<int64_t>> tails[16];
+  // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2. Only
+  // when no page in two pieces is confirmed: a page is in two pieces or in
+  // three, and the search for three costs far more.
+  std::vector<std::pair<uint32_t, int64_t>> tails[16];  // (contribution, place), sorted
   for (int a : cuts)
-    for (int b = spc; a + b < 16 && pages.size() < kMaxPages; b += spc) {
+    for (int b = spc; pages.empty() && a + b < 16; b += spc) {
       const int c = 16 - a - b;
-      if (tails[c].empty())
+      auto& t = tails[c];
+      if (t.empty()) {
         for (int64_t l2 = 0; l2 + c <= count; ++l2)
-          if (isStart(l2)) tails[c][part(l2, 16 - c, c)].push_back(l2);
+          if (isStart(l2)) t.push_back({part(l2, 16 - c, c), l2});
+        std::sort(t.begin(), t.end());
+      }
       for (int64_t l1 = 0; l1 + b <= count && pages.size() < kMaxPages; ++l1) {
         if (!isStart(l1) || !apart(l1, b, h, a)) continue;
-        auto hit = tails[c].find(target ^ head[size_t(a)] ^ part(l1, a, b));
-        if (hit == tails[c].end()) continue;
-        for (int64_t l2 : hit->second)
+        const uint32_t need = target ^ head[size_t(a)] ^ part(l1, a, b);
+        for (auto it = std::lower_bound(t.begin(), t.end(), std::make_pair(need, int64_t(INT64_MIN)));
+             it != t.end() && it->first == need; ++it) {
+          const int64_t l2 = it->second;
           if (apart(l2, c, h, a) && apart(l2, c, l1, b) && !(l1 == h + a && l2 == h + a + b)) consider(a, l1, b, l2);
+        }
       }
     }
   if (tried <= kMaxTried) {
