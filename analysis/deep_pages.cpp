@@ -150,7 +150,7 @@ std::optional<std::vector<uint8_t>> DeepMender::InAllocationOrder(int64_t sector
   return out;
 }
 
-// A checksum-protected page in two or three pieces: its first piece runs from
+// A checksum-protected page in two, three or four pieces: its first piece runs from
 // its header up to a cluster boundary, the others begin at cluster
 // boundaries after it (or before it, as far as searchBackSectors reaches). The checksum is an exclusive or of each sector's folded words
 // turned by the sector's position, so the part of every piece is computed
@@ -219,12 +219,18 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   int64_t tried = 0;
   constexpr int64_t kMaxTried = 4096;  // candidates put together for one page
   constexpr size_t kMaxPages = 4;
-  auto consider = [&](int a, int64_t l1, int b, int64_t l2) {
+  // Puts the page together: the first a sectors as read, then b sectors at
+  // l1, c at l2 (when l2 >= 0) and the rest at l3 (when l3 >= 0).
+  auto consider = [&](int a, int64_t l1, int b, int64_t l2, int c = 0, int64_t l3 = -1) {
     if (++tried > kMaxTried) return;
     std::vector<uint8_t> p(page, page + page::kPageBytes);
     std::memcpy(p.data() + a * 512, buf.data() + size_t(l1) * 512, size_t(b) * 512);
-    if (l2 >= 0)
+    if (l3 >= 0) {
+      std::memcpy(p.data() + (a + b) * 512, buf.data() + size_t(l2) * 512, size_t(c) * 512);
+      std::memcpy(p.data() + (a + b + c) * 512, buf.data() + size_t(l3) * 512, size_t(16 - a - b - c) * 512);
+    } else if (l2 >= 0) {
       std::memcpy(p.data() + (a + b) * 512, buf.data() + size_t(l2) * 512, size_t(16 - a - b) * 512);
+    }
     if (!page::IsPageConfirmed(p.data(), pageNumber, fileId)) return;
     if (std::find(pages.begin(), pages.end(), p) != pages.end()) return;  // the same page found twice
     if (pages.size() < kMaxPages) pages.push_back(std::move(p));
@@ -258,6 +264,41 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
         }
       }
     }
+  // Four pieces, when three gave nothing: the last piece ends where the
+  // next page of the file begins (its header found in the window), so for
+  // each length t of that piece the two middle pieces are searched as the
+  // last two of three.
+  if (pages.empty() && pageNumber < INT32_MAX) {
+    std::vector<int64_t> anchors;
+    for (int64_t j = h + 16; j < count && anchors.size() < 4; ++j)
+      if (page::IsHeaderOfPage(fileId, int32_t(pageNumber + 1), buf.data() + size_t(j) * 512)) anchors.push_back(j);
+    std::map<std::pair<int, int>, std::vector<std::pair<uint32_t, int64_t>>> middles;  // (length, position)
+    for (int64_t anchor : anchors)
+      for (int t = 1; t <= 14 && pages.size() < kMaxPages; ++t) {
+        const int64_t l3 = anchor - t;
+        if (l3 < 0 || !isStart(l3) || !apart(l3, t, h, 16)) continue;
+        for (int a : cuts)
+          for (int b = spc; a + b + t < 16 && pages.size() < kMaxPages; b += spc) {
+            const int c = 16 - a - b - t;
+            const uint32_t rest = target ^ head[size_t(a)] ^ part(l3, 16 - t, t);
+            auto& m = middles[{c, a + b}];
+            if (m.empty()) {
+              for (int64_t l2 = 0; l2 + c <= count; ++l2)
+                if (isStart(l2)) m.push_back({part(l2, a + b, c), l2});
+              std::sort(m.begin(), m.end());
+            }
+            for (int64_t l1 = 0; l1 + b <= count && pages.size() < kMaxPages; ++l1) {
+              if (!isStart(l1) || !apart(l1, b, h, a) || !apart(l1, b, l3, t)) continue;
+              const uint32_t need = rest ^ part(l1, a, b);
+              for (auto it = std::lower_bound(m.begin(), m.end(), std::make_pair(need, int64_t(INT64_MIN)));
+                   it != m.end() && it->first == need; ++it) {
+                const int64_t l2 = it->second;
+                if (apart(l2, c, h, a) && apart(l2, c, l1, b) && apart(l2, c, l3, t)) consider(a, l1, b, l2, c, l3);
+              }
+            }
+          }
+      }
+  }
   if (tried <= kMaxTried) {
     if (pages.size() == 1) return std::move(pages[0]);
     if (pages.size() > 1) {

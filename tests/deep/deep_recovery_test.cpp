@@ -115,10 +115,10 @@ TEST(DeepRecovery, PagesInSeveralPiecesOnFat32WithSmallClusters) {
 // pages in two to eight pieces, on FAT32 and on NTFS. On FAT32 the runs
 // follow the allocation order and every page comes back. On NTFS the runs of
 // a file of many runs jump about (its attribute list and extension records
-// take clusters between them): a page in four pieces or with a piece before
-// its header is out of reach, and a page for which pieces from elsewhere
-// pass the checksum too (sectors whose words cancel) is ambiguous; such
-// pages are written as zero pages, never as read.
+// take clusters between them): a page with a piece before its header or far
+// behind it is out of reach, and a page for which pieces from elsewhere pass
+// the checksum too (sectors whose words cancel) is ambiguous; such pages are
+// written as zero pages, never as read.
 TEST(DeepRecovery, RealFilesInSeveralPieces) {
   SORRELON_REQUIRE_REAL_MDF();
   auto dir = test::TempDir("deep_real_pieces");
