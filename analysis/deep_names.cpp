@@ -4,6 +4,7 @@
 // page 0 has no page 32 behind it for the name. Read through deep recovery,
 // page 0 gives its page count, and page 32 is taken from the fragment
 // holding it nearest after the header.
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <vector>
