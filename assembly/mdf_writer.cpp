@@ -134,7 +134,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
           // A page inside the row that its protection (or, without one, its
           // structure) does not confirm (deep recovery; the row's last page
           // waits for the repair).
-          if (ctx.state.deep && k + 1 < pages &&
+          if (ctx.state.deep && k + 1 < pages && current != zero &&
               !page::IsPageTrusted(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
             std::memset(current.data(), 0, kPageSize);
             --res.pagesFromFragments;
