@@ -1,6 +1,7 @@
 // Deep recovery: the cluster geometry of the source and the reassembly of
 // pages split across runs of clusters.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "analysis/deep.h"
@@ -241,20 +242,34 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
       if (!isStart(l1) || l1 == h + a || !apart(l1, 16 - a, h, a)) continue;
       if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
     }
+  // A 32-bit checksum matches one arrangement of chance pieces in 2^32. The
+  // search for two pieces tries about (cuts x places) arrangements, a few
+  // hundred thousand; for three or four it tries (cuts x lengths x places^2),
+  // so its reach is cut to keep the expected number of chance matches below
+  // kChance: a page that only a chance match would give is not given.
+  constexpr double kChance = 1e-3;
+  auto reach = [&](double shapes) {  // sectors of the buffer searched for that many shapes
+    const double places = std::sqrt(kChance * 4294967296.0 / std::max(1.0, shapes));
+    return std::min<int64_t>(count, h + 16 + int64_t(places) * spc);
+  };
   // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2. Only
   // when no page in two pieces is confirmed: a page is in two pieces or in
   // three, and the search for three costs far more.
+  double shapes3 = 0;
+  for (int a : cuts)
+    for (int b = spc; a + b < 16; b += spc) shapes3 += 1;
+  const int64_t count3 = reach(shapes3);
   std::vector<std::pair<uint32_t, int64_t>> tails[16];  // (contribution, place), sorted
   for (int a : cuts)
     for (int b = spc; pages.empty() && a + b < 16; b += spc) {
       const int c = 16 - a - b;
       auto& t = tails[c];
       if (t.empty()) {
-        for (int64_t l2 = 0; l2 + c <= count; ++l2)
+        for (int64_t l2 = 0; l2 + c <= count3; ++l2)
           if (isStart(l2)) t.push_back({part(l2, 16 - c, c), l2});
         std::sort(t.begin(), t.end());
       }
-      for (int64_t l1 = 0; l1 + b <= count && pages.size() < kMaxPages; ++l1) {
+      for (int64_t l1 = 0; l1 + b <= count3 && pages.size() < kMaxPages; ++l1) {
         if (!isStart(l1) || !apart(l1, b, h, a)) continue;
         const uint32_t need = target ^ head[size_t(a)] ^ part(l1, a, b);
         for (auto it = std::lower_bound(t.begin(), t.end(), std::make_pair(need, int64_t(INT64_MIN)));
@@ -272,6 +287,11 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
     std::vector<int64_t> anchors;
     for (int64_t j = h + 16; j < count && anchors.size() < 4; ++j)
       if (page::IsHeaderOfPage(fileId, int32_t(pageNumber + 1), buf.data() + size_t(j) * 512)) anchors.push_back(j);
+    double shapes4 = 0;
+    for (int t = 1; t <= 14; ++t)
+      for (int a : cuts)
+        for (int b = spc; a + b + t < 16; b += spc) shapes4 += double(anchors.size());
+    const int64_t count4 = reach(shapes4);
     std::map<std::pair<int, int>, std::vector<std::pair<uint32_t, int64_t>>> middles;  // (length, position)
     for (int64_t anchor : anchors)
       for (int t = 1; t <= 14 && pages.size() < kMaxPages; ++t) {
@@ -283,11 +303,11 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
             const uint32_t rest = target ^ head[size_t(a)] ^ part(l3, 16 - t, t);
             auto& m = middles[{c, a + b}];
             if (m.empty()) {
-              for (int64_t l2 = 0; l2 + c <= count; ++l2)
+              for (int64_t l2 = 0; l2 + c <= count4; ++l2)
                 if (isStart(l2)) m.push_back({part(l2, a + b, c), l2});
               std::sort(m.begin(), m.end());
             }
-            for (int64_t l1 = 0; l1 + b <= count && pages.size() < kMaxPages; ++l1) {
+            for (int64_t l1 = 0; l1 + b <= count4 && pages.size() < kMaxPages; ++l1) {
               if (!isStart(l1) || !apart(l1, b, h, a) || !apart(l1, b, l3, t)) continue;
               const uint32_t need = rest ^ part(l1, a, b);
               for (auto it = std::lower_bound(m.begin(), m.end(), std::make_pair(need, int64_t(INT64_MIN)));

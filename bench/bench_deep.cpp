@@ -6,14 +6,16 @@
 // page goes to the checksum-guided search, the costly path): a generated
 // database with page checksums cut into runs of 8 to 24 sectors, each behind
 // a gap of 1 to 8 sectors of noise, so most pages lie in two or three
-// pieces. Scanned sector by sector, as a whole disk is.
-// Usage: bench_deep [PAGES] [IMAGE-PATH]
+// pieces. Scanned sector by sector, as a whole disk is. With LOST-EVERY = n,
+// one run in n is overwritten with noise, so the pages around it cannot be
+// rebuilt and cost the whole search (two, three and four pieces).
+// Usage: bench_deep [PAGES] [LOST-EVERY] [IMAGE-PATH]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -81,7 +83,14 @@ Outcome Recover(const std::string& image, const std::string& out, const std::vec
       bool zero = true;
       for (size_t i = 0; i < kPageSize && zero; ++i) zero = b[i] == 0;
       if (std::equal(a, a + kPageSize, b)) ++o.recovered;
-      else if (!zero) ++o.wrong;
+      else if (!zero) {
+        ++o.wrong;
+        if (std::getenv("BENCH_DEEP_SHOW")) {
+          int diff = 0;
+          for (int q = 0; q < 16; ++q) diff |= (std::memcmp(a + q * 512, b + q * 512, 512) != 0) << q;
+          std::printf("wrong page %zu: sectors differing 0x%04x, byte5 %02x, type %d\n", k, diff, a[5], a[1]);
+        }
+      }
     }
   }
   std::remove(out.c_str());
@@ -92,28 +101,17 @@ Outcome Recover(const std::string& image, const std::string& out, const std::vec
 
 int main(int argc, char** argv) {
   const int32_t pages = argc > 1 ? std::atoi(argv[1]) : 4000;
-  const std::string path = argc > 2 ? argv[2] : "/tmp/sorrelon-bench-deep.img";
+  const int lostEvery = argc > 2 ? std::atoi(argv[2]) : 0;
+  const std::string path = argc > 3 ? argv[3] : "/tmp/sorrelon-bench-deep.img";
   mdfgen::Options o;
   o.pages = pages;
   o.protection = mdfgen::Protection::kChecksum;
   o.seed = 11;
   const std::vector<uint8_t> file = mdfgen::GenerateFile(o);
-  std::mt19937 rng(5);
-  int64_t runs = 0;
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<uint8_t> noise(8 * 512);
-    const int64_t sectors = int64_t(file.size() / 512);
-    // The first run holds pages 0 to 32 whole, so the file is named.
-    int64_t s = 0;
-    for (bool first = true; s < sectors; first = false) {
-      const int64_t n = std::min<int64_t>(sectors - s, first ? 33 * 16 : 8 + int64_t(rng() % 17));
-      for (auto& c : noise) c = uint8_t(rng());
-      out.write(reinterpret_cast<const char*>(noise.data()), std::streamsize(512 * (1 + rng() % 8)));
-      out.write(reinterpret_cast<const char*>(file.data() + s * 512), std::streamsize(n * 512));
-      s += n;
-      ++runs;
-    }
+  const int64_t runs = mdfgen::WriteScatteredImage(path, file, 5, lostEvery);
+  if (runs < 0) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return 2;
   }
   (void)!std::system(("cat " + path + " > /dev/null").c_str());
   int64_t genuine = 0;
@@ -128,9 +126,10 @@ int main(int argc, char** argv) {
   std::printf("deep:  scan %.3f s, SEARCH + SEARCH MORE + CREATE MDF %.3f s; %lld/%lld pages, %lld wrong, %lld reassembled\n",
               deep.scan, deep.rebuild, (long long)deep.recovered, (long long)genuine, (long long)deep.wrong,
               (long long)deep.mended);
-  std::printf("deep / plain (rebuild) = %.2f; per reassembled page %.2f ms\n",
+  std::printf("deep / plain (rebuild) = %.2f; per page deep recovery worked on %.2f ms\n",
               plain.rebuild > 0 ? deep.rebuild / plain.rebuild : 0.0,
-              deep.mended > 0 ? 1000.0 * (deep.rebuild - plain.rebuild) / double(deep.mended) : 0.0);
-  if (argc <= 2) std::remove(path.c_str());
+              genuine - plain.recovered > 0 ? 1000.0 * (deep.rebuild - plain.rebuild) / double(genuine - plain.recovered)
+                                            : 0.0);
+  if (argc <= 3) std::remove(path.c_str());
   return deep.wrong == 0 ? 0 : 1;
 }

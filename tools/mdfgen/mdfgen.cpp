@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
 
 #include "base/bytes.h"
 #include "page/page.h"
@@ -665,6 +666,30 @@ std::u16string Utf8ToUtf16(const std::string& s) {
     }
   }
   return out;
+}
+
+int64_t WriteScatteredImage(const std::filesystem::path& image, const std::vector<uint8_t>& file, uint32_t seed,
+                            int lostEvery) {
+  std::ofstream out(image, std::ios::binary | std::ios::trunc);
+  if (!out) return -1;
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> noise(24 * 512);
+  const int64_t sectors = int64_t(file.size() / 512);
+  int64_t runs = 0;
+  for (int64_t s = 0; s < sectors; ++runs) {
+    const bool first = runs == 0;
+    const int64_t n = std::min<int64_t>(sectors - s, first ? 33 * 16 : 8 + int64_t(rng() % 17));
+    for (auto& c : noise) c = uint8_t(rng());
+    out.write(reinterpret_cast<const char*>(noise.data()), std::streamsize(512 * (1 + rng() % 8)));
+    if (lostEvery > 0 && !first && rng() % uint32_t(lostEvery) == 0) {
+      for (auto& c : noise) c = uint8_t(rng());
+      out.write(reinterpret_cast<const char*>(noise.data()), std::streamsize(n * 512));
+    } else {
+      out.write(reinterpret_cast<const char*>(file.data() + s * 512), std::streamsize(n * 512));
+    }
+    s += n;
+  }
+  return out.good() ? runs : -1;
 }
 
 }  // namespace sorrelon::mdfgen

@@ -100,6 +100,15 @@ std::vector<uint8_t> GenerateFile(const Options& options);
 // Writes the file (created or replaced); false with a reason in `error`.
 bool WriteFile(const std::filesystem::path& path, const Options& options, std::string* error = nullptr);
 
+// A raw image (no file system) holding `file` in runs of 8 to 24 sectors,
+// each behind 1 to 8 sectors of noise, so that most pages lie in two or
+// three pieces; the first run holds pages 0 to 32 whole, so the file is
+// named. With lostEvery = n, one run in n after the first is overwritten
+// with noise. Answers the number of runs, -1 when the image cannot be
+// written.
+int64_t WriteScatteredImage(const std::filesystem::path& image, const std::vector<uint8_t>& file, uint32_t seed,
+                            int lostEvery = 0);
+
 // ---- building blocks ----
 
 // Header fields as they are written; bytes 64..95 and tornBits stay zero.
