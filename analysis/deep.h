@@ -31,13 +31,15 @@ class ClusterGeometry {
   // clusters counted from sector 0.
   void Load(const DataSource& ds, SectorReader& reader);
   bool Loaded() const { return loaded_; }
+  // Load, unless done already.
+  void LoadOnce(const DataSource& ds, SectorReader& reader) {
+    if (!loaded_) Load(ds, reader);
+  }
   // The layout of the volume holding `sector`.
   ClusterLayout At(int64_t sector) const;
-  // Whether `sector` begins a cluster.
-  bool IsClusterStart(int64_t sector) const;
-  // The volumes found (one for a volume source, one per readable partition
-  // of a whole disk).
-  const std::vector<ClusterLayout>& Volumes() const { return volumes_; }
+  // page::SplitCuts on the cluster boundaries of the volume holding the page
+  // at `pageSector`, continued by the fragment at `nextStart`.
+  std::vector<int> SplitCuts(int64_t pageSector, int64_t nextStart) const;
 
  private:
   bool loaded_ = false;
@@ -54,15 +56,12 @@ class DeepMender : public PageMender {
 
   // Forgets the cache and the geometry (a new source or a new scan).
   void Reset();
-  // Sectors after a page's first piece searched for its other pieces.
+  // Sectors after a page's first piece searched for its other pieces. (Not
+  // before it: sectors whose words cancel in the checksum, all zero or one
+  // repeated word, let pieces from elsewhere pass for the page's own, and
+  // searching back as far as forward made more pages ambiguous than it
+  // found.)
   int64_t searchWindowSectors = 4096;
-  // Sectors before it searched as well. None by default: sectors whose words
-  // cancel in the checksum (all zero, one repeated word) let pieces from
-  // elsewhere pass for the page's own, and searching back as far as forward
-  // made more pages ambiguous than it found.
-  int64_t searchBackSectors = 0;
-  // Page numbers answered with a reassembled page.
-  const std::set<int64_t>& MendedPages() const { return mended_; }
   // Log lines for pages whose reassembly stayed ambiguous.
   std::vector<std::string> notes;
 
@@ -81,7 +80,6 @@ class DeepMender : public PageMender {
   ClusterGeometry geometry_;
   std::map<int64_t, std::optional<FreeSpaceMap>> maps_;  // by the volume's first sector
   std::map<int64_t, std::optional<std::vector<uint8_t>>> cache_;
-  std::set<int64_t> mended_;
   std::set<int64_t> inPlace_;  // sectors of unprotected pages whole as read
 };
 

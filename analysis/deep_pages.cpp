@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "analysis/deep.h"
 #include "base/bytes.h"
@@ -44,14 +46,13 @@ ClusterLayout ClusterGeometry::At(int64_t sector) const {
   return fallback_;
 }
 
-bool ClusterGeometry::IsClusterStart(int64_t sector) const {
-  const ClusterLayout l = At(sector);
-  return FloorMod(sector - l.clusterOrigin, l.sectorsPerCluster) == 0;
+std::vector<int> ClusterGeometry::SplitCuts(int64_t pageSector, int64_t nextStart) const {
+  const ClusterLayout l = At(pageSector);
+  return page::SplitCuts(pageSector, nextStart, l.clusterOrigin, l.sectorsPerCluster);
 }
 
 void DeepMender::Reset() {
   cache_.clear();
-  mended_.clear();
   inPlace_.clear();
   notes.clear();
   geometry_ = {};
@@ -73,13 +74,12 @@ bool DeepMender::Mend(int64_t sector, uint8_t* page) {
   if (it == cache_.end()) it = cache_.emplace(sector, Rebuild(sector, page, pageNumber, fileId)).first;
   if (!it->second) return false;
   std::memcpy(page, it->second->data(), page::kPageBytes);
-  mended_.insert(pageNumber);
   return true;
 }
 
 std::optional<std::vector<uint8_t>> DeepMender::Rebuild(int64_t sector, const uint8_t* page, int64_t pageNumber,
                                                         uint16_t fileId) {
-  if (!geometry_.Loaded()) geometry_.Load(ds_, reader_);
+  geometry_.LoadOnce(ds_, reader_);
   const ClusterLayout l = geometry_.At(sector);
   if (l.sectorsPerCluster >= 16) return std::nullopt;  // a page never spans clusters there
   if (auto p = InAllocationOrder(sector, l, pageNumber, fileId)) return p;
@@ -151,70 +151,57 @@ std::optional<std::vector<uint8_t>> DeepMender::InAllocationOrder(int64_t sector
   return out;
 }
 
-// A checksum-protected page in two, three or four pieces: its first piece runs from
-// its header up to a cluster boundary, the others begin at cluster
-// boundaries after it (or before it, as far as searchBackSectors reaches). The checksum is an exclusive or of each sector's folded words
-// turned by the sector's position, so the part of every piece is computed
-// once per place and the pieces are matched through a table. Every match is
-// put together and checked at once; pages equal to one already confirmed
-// count once, and exactly one page must pass the checksum and the structure
-// (or, among pages that differ only in their unused area, where the checksum
-// cannot see a fill of one repeated word, exactly one must continue the fill
-// the page's own first sectors show).
+// A checksum-protected page in two, three or four pieces: its first piece
+// runs from its header up to a cluster boundary, the others begin at cluster
+// boundaries after it. The checksum is an exclusive or of each sector's
+// folded words turned by the sector's position, so the part of every piece
+// comes from a prefix table and the pieces are matched through sorted
+// tables. Every match is put together and checked at once; pages equal to
+// one already confirmed count once, and exactly one page must pass the
+// checksum and the structure (or, among pages that differ only in their
+// unused area, where the checksum cannot see a fill of one repeated word,
+// exactly one must continue the fill the page's own first sectors show).
 std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const uint8_t* page,
                                                            const ClusterLayout& l, int64_t pageNumber,
                                                            uint16_t fileId) {
   if ((page[5] & 0x0F) != 2) return std::nullopt;  // torn bits are too weak to search with
   const int spc = l.sectorsPerCluster;
-  const int64_t W = searchWindowSectors;
-  // Sectors [origin, origin + count) in one buffer, the page's header at
-  // `h` inside it; never before the volume or past the source.
-  const int64_t origin = std::max<int64_t>({sector - searchBackSectors, l.firstSector, 0});
-  const int64_t h = sector - origin;
-  int64_t count = h + 16 + W;
+  // Sectors [sector, sector + count) in one buffer, never past the source;
+  // buffer position j is sector + j, the header at 0.
+  int64_t count = 16 + searchWindowSectors;
   const int64_t have = reader_.SourceSectors();
-  if (have > 0 && origin + count > have) count = have - origin;
-  if (count <= h + 16 || count > INT32_MAX) return std::nullopt;
+  if (have > 0 && sector + count > have) count = have - sector;
+  if (count <= 16 || count > INT32_MAX) return std::nullopt;
   std::vector<uint8_t> buf(size_t(count) * 512);
-  const int64_t got = reader_.ReadSectorsUpTo(uint32_t(count), buf.data(), origin);
-  if (got <= h + 16) return std::nullopt;
+  const int64_t got = reader_.ReadSectorsUpTo(uint32_t(count), buf.data(), sector);
+  if (got <= 16) return std::nullopt;
   count = got;
-  // The contribution of sector j placed at position q is the sector's folded
-  // words turned left by 15 - q. Turning is linear over exclusive or, so with
-  // h[j] = fold(j) turned right by j, the sectors at..at+len-1 placed at
-  // positions from.. contribute (h[at] ^ .. ^ h[at+len-1]) turned left by
+  // The contribution of sector j placed at position q is its fold turned
+  // left by 15 - q. Turning is linear over exclusive or, so with g[j] = fold
+  // of sector j turned right by j, the sectors at..at+len-1 placed at
+  // positions from.. contribute (g[at] ^ .. ^ g[at+len-1]) turned left by
   // 15 - from + at: a prefix table answers any piece in constant time.
   std::vector<uint32_t> prefix(static_cast<size_t>(count) + 1, 0);
-  for (int64_t j = 0; j < count; ++j) {
-    uint32_t x = 0;
-    const uint8_t* s = buf.data() + size_t(j) * 512;
-    for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
-    prefix[size_t(j) + 1] = prefix[size_t(j)] ^ RotL32(x, unsigned((32 - j % 32) % 32));
-  }
+  for (int64_t j = 0; j < count; ++j)
+    prefix[size_t(j) + 1] =
+        prefix[size_t(j)] ^ RotL32(page::FoldSector(buf.data() + size_t(j) * 512), unsigned((32 - j % 32) % 32));
   const uint32_t target = Le32(page + page::off::tornBits);
   auto part = [&](int64_t at, int from, int len) {  // sectors at..at+len-1 placed at positions from..
-    const uint32_t h = prefix[size_t(at + len)] ^ prefix[size_t(at)];
-    return RotL32(h, unsigned(FloorMod(15 - from + at, 32)));
+    const uint32_t g = prefix[size_t(at + len)] ^ prefix[size_t(at)];
+    return RotL32(g, unsigned(FloorMod(15 - from + at, 32)));
   };
-  // First piece: the header's own sectors (its checksum word left out).
+  // head[a]: the part of the header's own first a sectors (its checksum word
+  // left out).
   std::vector<uint32_t> head(17, 0);
-  {
-    uint32_t x = 0;
-    for (int i = 0; i < 16; ++i) {
-      uint32_t sec = 0;
-      const uint8_t* s = page + i * 512;
-      for (int w = 0; w < 128; ++w) sec ^= Le32(s + 4 * w);
-      if (i == 0) sec ^= target;
-      x ^= RotL32(sec, unsigned(15 - i));
-      head[size_t(i + 1)] = x;
-    }
-  }
-  auto isStart = [&](int64_t j) { return FloorMod(origin + j - l.clusterOrigin, spc) == 0; };
+  for (int i = 0; i < 16; ++i)
+    head[size_t(i + 1)] = head[size_t(i)] ^ RotL32(page::FoldSector(page + i * 512) ^ (i == 0 ? target : 0),
+                                                   unsigned(15 - i));
+  auto isStart = [&](int64_t j) { return FloorMod(sector + j - l.clusterOrigin, spc) == 0; };
   std::vector<int> cuts;
   for (int a = 1; a < 16; ++a)
-    if (isStart(h + a)) cuts.push_back(a);
-  // Pieces never overlap the first piece or each other.
-  auto apart = [&](int64_t x, int xl, int64_t y, int yl) { return x + xl <= y || y + yl <= x; };
+    if (isStart(a)) cuts.push_back(a);
+  // Pieces never overlap the first piece (positions 0..a-1) or each other.
+  auto apart = [](int64_t x, int xl, int64_t y, int yl) { return x + xl <= y || y + yl <= x; };
 
   std::vector<std::vector<uint8_t>> pages;  // the different confirmed pages
   int64_t tried = 0;
@@ -238,10 +225,9 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   };
   // Two pieces: first a sectors, then 16 - a sectors at l1.
   for (int a : cuts)
-    for (int64_t l1 = 0; l1 + (16 - a) <= count && pages.size() < kMaxPages; ++l1) {
-      if (!isStart(l1) || l1 == h + a || !apart(l1, 16 - a, h, a)) continue;
-      if ((head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
-    }
+    for (int64_t l1 = a + 1; l1 + (16 - a) <= count && pages.size() < kMaxPages; ++l1)
+      if (isStart(l1) && (head[size_t(a)] ^ part(l1, a, 16 - a)) == target) consider(a, l1, 16 - a, -1);
+
   // A 32-bit checksum matches one arrangement of chance pieces in 2^32. The
   // search for two pieces tries about (cuts x places) arrangements, a few
   // hundred thousand; for three or four it tries (cuts x lengths x places^2),
@@ -250,7 +236,26 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   constexpr double kChance = 1e-3;
   auto reach = [&](double shapes) {  // sectors of the buffer searched for that many shapes
     const double places = std::sqrt(kChance * 4294967296.0 / std::max(1.0, shapes));
-    return std::min<int64_t>(count, h + 16 + int64_t(places) * spc);
+    return std::min<int64_t>(count, 16 + int64_t(places) * spc);
+  };
+  // The middle pieces: for `need`, every piece of c sectors placed at
+  // position `from` whose part is `need` (sorted tables built on first use,
+  // over the buffer up to `limit`), and every piece of b sectors before it.
+  std::map<std::tuple<int, int, int64_t>, std::vector<std::pair<uint32_t, int64_t>>> tables;
+  auto pairs = [&](int a, int b, int c, uint32_t need, int64_t limit, auto&& fits) {
+    auto& t = tables[{c, a + b, limit}];
+    if (t.empty()) {
+      for (int64_t l2 = 0; l2 + c <= limit; ++l2)
+        if (isStart(l2)) t.push_back({part(l2, a + b, c), l2});
+      std::sort(t.begin(), t.end());
+    }
+    for (int64_t l1 = 0; l1 + b <= limit && pages.size() < kMaxPages; ++l1) {
+      if (!isStart(l1) || !apart(l1, b, 0, a)) continue;
+      const uint32_t want = need ^ part(l1, a, b);
+      for (auto it = std::lower_bound(t.begin(), t.end(), std::make_pair(want, int64_t(INT64_MIN)));
+           it != t.end() && it->first == want; ++it)
+        if (apart(it->second, c, 0, a) && apart(it->second, c, l1, b)) fits(l1, it->second);
+    }
   };
   // Three pieces: a sectors, then b at l1, then c = 16 - a - b at l2. Only
   // when no page in two pieces is confirmed: a page is in two pieces or in
@@ -259,63 +264,34 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
   for (int a : cuts)
     for (int b = spc; a + b < 16; b += spc) shapes3 += 1;
   const int64_t count3 = reach(shapes3);
-  std::vector<std::pair<uint32_t, int64_t>> tails[16];  // (contribution, place), sorted
   for (int a : cuts)
-    for (int b = spc; pages.empty() && a + b < 16; b += spc) {
-      const int c = 16 - a - b;
-      auto& t = tails[c];
-      if (t.empty()) {
-        for (int64_t l2 = 0; l2 + c <= count3; ++l2)
-          if (isStart(l2)) t.push_back({part(l2, 16 - c, c), l2});
-        std::sort(t.begin(), t.end());
-      }
-      for (int64_t l1 = 0; l1 + b <= count3 && pages.size() < kMaxPages; ++l1) {
-        if (!isStart(l1) || !apart(l1, b, h, a)) continue;
-        const uint32_t need = target ^ head[size_t(a)] ^ part(l1, a, b);
-        for (auto it = std::lower_bound(t.begin(), t.end(), std::make_pair(need, int64_t(INT64_MIN)));
-             it != t.end() && it->first == need; ++it) {
-          const int64_t l2 = it->second;
-          if (apart(l2, c, h, a) && apart(l2, c, l1, b) && !(l1 == h + a && l2 == h + a + b)) consider(a, l1, b, l2);
-        }
-      }
-    }
+    for (int b = spc; pages.empty() && a + b < 16; b += spc)
+      pairs(a, b, 16 - a - b, target ^ head[size_t(a)], count3, [&](int64_t l1, int64_t l2) {
+        if (!(l1 == a && l2 == a + b)) consider(a, l1, b, l2);  // not the page as read
+      });
   // Four pieces, when three gave nothing: the last piece ends where the
   // next page of the file begins (its header found in the window), so for
   // each length t of that piece the two middle pieces are searched as the
   // last two of three.
   if (pages.empty() && pageNumber < INT32_MAX) {
     std::vector<int64_t> anchors;
-    for (int64_t j = h + 16; j < count && anchors.size() < 4; ++j)
+    for (int64_t j = 16; j < count && anchors.size() < 4; ++j)
       if (page::IsHeaderOfPage(fileId, int32_t(pageNumber + 1), buf.data() + size_t(j) * 512)) anchors.push_back(j);
     double shapes4 = 0;
     for (int t = 1; t <= 14; ++t)
       for (int a : cuts)
         for (int b = spc; a + b + t < 16; b += spc) shapes4 += double(anchors.size());
     const int64_t count4 = reach(shapes4);
-    std::map<std::pair<int, int>, std::vector<std::pair<uint32_t, int64_t>>> middles;  // (length, position)
     for (int64_t anchor : anchors)
       for (int t = 1; t <= 14 && pages.size() < kMaxPages; ++t) {
         const int64_t l3 = anchor - t;
-        if (l3 < 0 || !isStart(l3) || !apart(l3, t, h, 16)) continue;
+        if (l3 < 16 || !isStart(l3)) continue;
         for (int a : cuts)
           for (int b = spc; a + b + t < 16 && pages.size() < kMaxPages; b += spc) {
             const int c = 16 - a - b - t;
-            const uint32_t rest = target ^ head[size_t(a)] ^ part(l3, 16 - t, t);
-            auto& m = middles[{c, a + b}];
-            if (m.empty()) {
-              for (int64_t l2 = 0; l2 + c <= count4; ++l2)
-                if (isStart(l2)) m.push_back({part(l2, a + b, c), l2});
-              std::sort(m.begin(), m.end());
-            }
-            for (int64_t l1 = 0; l1 + b <= count4 && pages.size() < kMaxPages; ++l1) {
-              if (!isStart(l1) || !apart(l1, b, h, a) || !apart(l1, b, l3, t)) continue;
-              const uint32_t need = rest ^ part(l1, a, b);
-              for (auto it = std::lower_bound(m.begin(), m.end(), std::make_pair(need, int64_t(INT64_MIN)));
-                   it != m.end() && it->first == need; ++it) {
-                const int64_t l2 = it->second;
-                if (apart(l2, c, h, a) && apart(l2, c, l1, b) && apart(l2, c, l3, t)) consider(a, l1, b, l2, c, l3);
-              }
-            }
+            pairs(a, b, c, target ^ head[size_t(a)] ^ part(l3, 16 - t, t), count4, [&](int64_t l1, int64_t l2) {
+              if (apart(l1, b, l3, t) && apart(l2, c, l3, t)) consider(a, l1, b, l2, c, l3);
+            });
           }
       }
   }

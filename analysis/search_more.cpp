@@ -108,17 +108,15 @@ void SearchMore(AnalysisContext& ctx) {
       return;
     }
     const int64_t sector32 = f.startSector + (32 - int64_t(f.startPage)) * 16;
-    if (!st.geometry.Loaded()) st.geometry.Load(ctx.ds, ctx.reader.Source());
-    const ClusterLayout layout = st.geometry.At(sector32);
-    if (layout.sectorsPerCluster < 16 && f.endPage == 33 && i + 1 < rows && RowFragment(cat, i + 1).startPage == 33) {
+    st.geometry.LoadOnce(ctx.ds, ctx.reader.Source());
+    if (st.geometry.At(sector32).sectorsPerCluster < 16 && f.endPage == 33 && i + 1 < rows && RowFragment(cat, i + 1).startPage == 33) {
       const int64_t next = RowFragment(cat, i + 1).startSector;
       if (!ctx.reader.ReadLeadIn(next, leadIn.data())) {
         person.Message("read disk error", "提示");
         return;
       }
       // Only a repair that one cut point alone confirms is used.
-      const std::vector<int> cuts = page::SplitCuts(sector32, next, layout.clusterOrigin, layout.sectorsPerCluster);
-      page::RepairSplitPageSafely(pageBuf.data(), leadIn.data(), cuts, 32, st.fileId);
+      page::RepairSplitPageSafely(pageBuf.data(), leadIn.data(), st.geometry.SplitCuts(sector32, next), 32, st.fileId);
     }
     page::RestoreTornBits(pageBuf.data());
     if (auto name = page::PhysicalFileName(pageBuf.data())) st.databasePath = *name;

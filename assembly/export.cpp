@@ -93,10 +93,8 @@ ExportResult ExportCombined(const std::vector<ExportRow>& rows, const std::strin
       } else if (row.startPage == prevEnd && endsWithPrevious && ds.sectorsPerCluster > 0) {
         // Only a repair that one cut point alone confirms (protection and
         // structure) is written; otherwise the page stays as read.
-        if (!geometry.Loaded()) geometry.Load(ds, reader.Source());
-        const ClusterLayout layout = geometry.At(prevSector);
-        const std::vector<int> cuts =
-            page::SplitCuts(prevSector, row.startSector, layout.clusterOrigin, layout.sectorsPerCluster);
+        geometry.LoadOnce(ds, reader.Source());
+        const std::vector<int> cuts = geometry.SplitCuts(prevSector, row.startSector);
         if (!cuts.empty()) {
           if (!reader.ReadLeadIn(row.startSector, leadIn.data())) return readFailed();
           if (page::RepairSplitPageSafely(previous.data(), leadIn.data(), cuts, prevEnd - 1,

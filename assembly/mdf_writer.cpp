@@ -10,7 +10,6 @@
 #include "catalogue/out_file.h"
 #include "page/page.h"
 #include "page/reassembly.h"
-#include "page/split_repair.h"
 
 namespace sorrelon {
 std::string DefaultMdfName(const std::string& databasePath) {
@@ -39,7 +38,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   res.started = true;
 
   ClusterGeometry& geometry = ctx.state.geometry;
-  if (!geometry.Loaded()) geometry.Load(ctx.ds, ctx.reader.Source());
+  geometry.LoadOnce(ctx.ds, ctx.reader.Source());
   std::vector<uint8_t> current(kPageSize), previous(kPageSize), leadIn(15 * 512);
   bool currentMended = false, previousMended = false;  // vouched for by deep recovery
   const std::vector<uint8_t> zero(kPageSize, 0);
@@ -94,9 +93,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
         // Cut points on the cluster boundaries of the volume holding the
         // page; a repair is written only when one candidate alone is
         // confirmed by the page's protection and structure.
-        const ClusterLayout layout = geometry.At(prevSector);
-        const std::vector<int> cuts =
-            page::SplitCuts(prevSector, f.startSector, layout.clusterOrigin, layout.sectorsPerCluster);
+        const std::vector<int> cuts = geometry.SplitCuts(prevSector, f.startSector);
         if (!cuts.empty()) {
           if (!ctx.reader.ReadLeadIn(f.startSector, leadIn.data())) {
             person.Message("read disk error ,leftpage", "提示");

@@ -118,14 +118,18 @@ bool IsHeaderOfPage(uint16_t fileId, int32_t pageNumber, const uint8_t* h) {
   return IsPlausibleHeader(h, fileId) && LeI32(h + off::pageId) == pageNumber;
 }
 
+uint32_t FoldSector(const uint8_t* s) {
+  uint32_t x = 0;
+  for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
+  return x;
+}
+
 uint32_t PageChecksum(const uint8_t* page) {
   // Rotation distributes over exclusive or, so each sector's words are folded
   // first and the sector's sum rotated once: word i turns by 15 - (i / 128).
   uint32_t sum = 0;
   for (int sector = 0; sector < 16; ++sector) {
-    const uint8_t* s = page + sector * 512;
-    uint32_t x = 0;
-    for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
+    uint32_t x = FoldSector(page + sector * 512);
     if (sector == 0) x ^= Le32(page + off::tornBits);  // word 15 holds the checksum itself
     sum ^= RotL32(x, unsigned(15 - sector));
   }

@@ -33,6 +33,9 @@ bool IsFileHeaderPage(const uint8_t* h, uint16_t scanFileId);
 // IsPlausibleHeader with file id `fileId`, pageId == pageNumber.
 bool IsHeaderOfPage(uint16_t fileId, int32_t pageNumber, const uint8_t* h);
 
+// The exclusive or of a sector's 128 words (512 bytes). The page checksum
+// is the exclusive or of these folds, sector k's turned left by 15 - k.
+uint32_t FoldSector(const uint8_t* sector);
 // The checksum of a page as stored in tornBits when the page is checksum-protected.
 uint32_t PageChecksum(const uint8_t* page);
 // Torn bits agree or checksum matches or the page is all zero.

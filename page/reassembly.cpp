@@ -149,10 +149,4 @@ SplitOutcome RepairSplitPageSafely(uint8_t* page, const uint8_t* leadIn, std::sp
   return confirmed > 1 ? SplitOutcome::kAmbiguous : SplitOutcome::kUnconfirmed;
 }
 
-uint32_t SectorChecksumPart(const uint8_t* s, int position) {
-  uint32_t x = 0;
-  for (int w = 0; w < 128; ++w) x ^= Le32(s + 4 * w);
-  return RotL32(x, unsigned(15 - position));
-}
-
 }  // namespace sorrelon::page

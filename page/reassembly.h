@@ -64,9 +64,4 @@ enum class SplitOutcome {
 SplitOutcome RepairSplitPageSafely(uint8_t* page, const uint8_t* leadIn, std::span<const int> cuts,
                                    int64_t pageNumber, uint16_t fileId);
 
-// The page checksum folded per sector: the contribution of `sector` (512
-// bytes) placed at position `position` (0..15) of a page. For position 0 the
-// caller leaves out the stored checksum word.
-uint32_t SectorChecksumPart(const uint8_t* sector, int position);
-
 }  // namespace sorrelon::page
