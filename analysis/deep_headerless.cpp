@@ -20,7 +20,6 @@ namespace sorrelon {
 namespace {
 
 constexpr int32_t kGamPage = 2;
-constexpr uint8_t kGamType = 8;
 // Pages one GAM page describes (63,904 extents of eight pages).
 constexpr int64_t kGamInterval = 511232;
 
@@ -80,7 +79,7 @@ std::optional<Gam> ReadGam(AnalysisContext& ctx, const Fragment& first, uint16_t
   if (first.startPage != 1 || first.Pages() < 2) return std::nullopt;
   std::vector<uint8_t> pg(kPageSize);
   if (!ctx.reader.ReadPage(first.startSector, kGamPage - 1, pg.data())) return std::nullopt;
-  if (!page::IsHeaderOfPage(fileId, kGamPage, pg.data()) || pg[page::off::pageType] != kGamType ||
+  if (!page::IsHeaderOfPage(fileId, kGamPage, pg.data()) || pg[page::off::pageType] != page::kGam ||
       !page::IsPageIntact(pg.data()))
     return std::nullopt;
   page::RestoreTornBits(pg.data());
@@ -132,30 +131,56 @@ struct Candidate {
 
 enum class Stands { kNo, kYes, kPerhaps };
 
-// Whether the header row whose fragment is `h` already stands for the file
-// that begins with candidate `c`: page 0 of the same file id, recording a
-// page count that covers the candidate's, and either holding right after it
-// a page 1 identical to the candidate's, or (page 1 not beside it) carrying
-// the logical name the candidate's page 32 gives. Perhaps, when page 1 is not
-// beside it and the candidate does not hold page 32 to compare names.
-Stands HeaderStandsFor(AnalysisContext& ctx, const Fragment& h, Candidate& c, uint16_t fileId) {
+// What a header row offers to compare with the candidates, read once: its
+// page 0 (torn bits restored) when it is a file-header page of the file id
+// with a page count, and page 1 behind it when its run holds one.
+struct HeaderFile {
+  bool usable = false;
+  int32_t pageCount = 0;
+  std::vector<uint8_t> pageZero;
+  bool holdsPageOne = false;
+  std::vector<uint8_t> pageOne;  // empty when it could not be read
+};
+
+HeaderFile ReadHeaderFile(AnalysisContext& ctx, const Fragment& h, uint16_t fileId) {
+  HeaderFile hf;
   std::vector<uint8_t> pg(kPageSize);
   if (h.startPage != 0 || !ctx.reader.ReadPage(h.startSector, 0, pg.data()) ||
       !page::IsFileHeaderPage(pg.data(), fileId) || Le16(pg.data() + page::off::fileId) != fileId)
-    return Stands::kNo;
+    return hf;
   page::RestoreTornBits(pg.data());
   const auto count = page::FilePageCount(pg.data());
-  if (!count) return Stands::kNo;
-  bool perhaps = false;
-  if (h.Pages() >= 2) {
+  if (!count) return hf;
+  hf.usable = true;
+  hf.pageCount = *count;
+  hf.pageZero = std::move(pg);
+  hf.holdsPageOne = h.Pages() >= 2;
+  if (hf.holdsPageOne) {
     std::vector<uint8_t> one(kPageSize);
-    if (!ctx.reader.ReadPage(h.startSector, 1, one.data())) return Stands::kNo;
-    page::RestoreTornBits(one.data());
-    if (one != c.pageOne) return Stands::kNo;
+    if (ctx.reader.ReadPage(h.startSector, 1, one.data())) {
+      page::RestoreTornBits(one.data());
+      hf.pageOne = std::move(one);
+    }
+  }
+  return hf;
+}
+
+// Whether the header row `h` already stands for the file that begins with
+// candidate `c`: page 0 of the same file id, recording a page count that
+// covers the candidate's, and either holding right after it a page 1
+// identical to the candidate's, or (page 1 not beside it) carrying the
+// logical name the candidate's page 32 gives. Perhaps, when page 1 is not
+// beside it and the candidate does not hold page 32 to compare names.
+Stands HeaderStandsFor(AnalysisContext& ctx, const HeaderFile& h, Candidate& c, uint16_t fileId) {
+  if (!h.usable) return Stands::kNo;
+  bool perhaps = false;
+  if (h.holdsPageOne) {
+    if (h.pageOne.empty() || h.pageOne != c.pageOne) return Stands::kNo;
   } else if (c.logicalName.empty()) {
     perhaps = true;
   } else {
     // The current file-header record (slot 0) and what follows it.
+    const std::vector<uint8_t>& pg = h.pageZero;
     const int64_t row = Le16(pg.data() + kPageSize - 2);
     if (row < page::kHeaderBytes || row >= int64_t(kPageSize) - 2) return Stands::kNo;
     bool named = false;
@@ -165,7 +190,7 @@ Stands HeaderStandsFor(AnalysisContext& ctx, const Fragment& h, Candidate& c, ui
     if (!named) return Stands::kNo;
   }
   if (!c.pageCount) c.pageCount = HeaderlessPageCount(ctx, ctx.cat.store[c.fragment], fileId).value_or(0);
-  if (*count < *c.pageCount) return Stands::kNo;
+  if (h.pageCount < *c.pageCount) return Stands::kNo;
   return perhaps ? Stands::kPerhaps : Stands::kYes;
 }
 
@@ -254,11 +279,14 @@ void OfferHeaderlessFiles(AnalysisContext& ctx, uint16_t fileId) {
     for (const ListRow& r : cat.databaseFiles.rows)
       if (r.fragment >= 0 && size_t(r.fragment) < cat.store.size()) headers.push_back(r.fragment);
   }
+  std::vector<HeaderFile> headerFiles;
+  if (!candidates.empty())
+    for (int32_t h : headers) headerFiles.push_back(ReadHeaderFile(ctx, cat.store[size_t(h)], fileId));
   std::vector<std::vector<Stands>> stands(candidates.size(), std::vector<Stands>(headers.size(), Stands::kNo));
   std::vector<bool> listed(candidates.size(), false), claimed(headers.size(), false);
   for (size_t i = 0; i < candidates.size(); ++i)
     for (size_t j = 0; j < headers.size(); ++j) {
-      stands[i][j] = HeaderStandsFor(ctx, cat.store[size_t(headers[j])], candidates[i], fileId);
+      stands[i][j] = HeaderStandsFor(ctx, headerFiles[j], candidates[i], fileId);
       if (stands[i][j] == Stands::kYes) listed[i] = claimed[j] = true;
     }
   // Without names to compare (runs too short to hold page 32), a lonely

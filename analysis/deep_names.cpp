@@ -5,7 +5,7 @@
 // page 0 gives its page count, and page 32 is taken from the fragment
 // holding it nearest after the header.
 #include <algorithm>
-#include <limits>
+#include <tuple>
 #include <mutex>
 #include <vector>
 
@@ -49,16 +49,15 @@ void NameUnreadHeaders(AnalysisContext& ctx, uint16_t fileId) {
     if (!count || *count <= 0) continue;
     // Page 32: nearest after the header on the source, else nearest before.
     std::string name = "none";
-    std::vector<std::pair<int64_t, int32_t>> order;
+    std::vector<std::tuple<bool, int64_t, int32_t>> order;  // (before the header, distance, fragment)
     for (int32_t h : holders) {
       const Fragment& f = cat.store[size_t(h)];
       const int64_t at = f.startSector + 16 * int64_t(32 - f.startPage);
-      const int64_t d = at >= r.startSector ? at - r.startSector : std::numeric_limits<int64_t>::max() / 2 + (r.startSector - at);
-      order.push_back({d, h});
+      order.push_back({at < r.startSector, at < r.startSector ? r.startSector - at : at - r.startSector, h});
     }
     std::sort(order.begin(), order.end());
     for (size_t k = 0; k < order.size() && k < 8; ++k) {
-      const Fragment& f = cat.store[size_t(order[k].second)];
+      const Fragment& f = cat.store[size_t(std::get<2>(order[k]))];
       if (!ctx.reader.ReadPage(f.startSector, 32 - f.startPage, pg.data()) || !page::IsHeaderOfPage(fileId, 32, pg.data()))
         continue;
       page::RestoreTornBits(pg.data());

@@ -16,7 +16,7 @@ constexpr int kHeaderBytes = 96;
 constexpr int32_t kAllocationObjectId = 99;
 constexpr int32_t kPfsInterval = 8088;
 
-enum PageType : uint8_t { kData = 1, kIndex = 2, kIam = 10, kPfs = 11, kFileHeader = 15 };
+enum PageType : uint8_t { kData = 1, kIndex = 2, kGam = 8, kIam = 10, kPfs = 11, kFileHeader = 15 };
 
 // Header field offsets.
 namespace off {
