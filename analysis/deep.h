@@ -53,6 +53,7 @@ class DeepMender : public PageMender {
 
   bool Mend(int64_t sector, uint8_t* page) override;
   bool FoundInPlace(int64_t sector) const override { return inPlace_.count(sector) > 0; }
+  bool Ambiguous(int64_t sector) const override { return ambiguous_.count(sector) > 0; }
 
   // Forgets the cache and the geometry (a new source or a new scan).
   void Reset();
@@ -62,8 +63,6 @@ class DeepMender : public PageMender {
   // searching back as far as forward made more pages ambiguous than it
   // found.)
   int64_t searchWindowSectors = 4096;
-  // Log lines for pages whose reassembly stayed ambiguous.
-  std::vector<std::string> notes;
 
  private:
   std::optional<std::vector<uint8_t>> Rebuild(int64_t sector, const uint8_t* page, int64_t pageNumber, uint16_t fileId);
@@ -80,7 +79,8 @@ class DeepMender : public PageMender {
   ClusterGeometry geometry_;
   std::map<int64_t, std::optional<FreeSpaceMap>> maps_;  // by the volume's first sector
   std::map<int64_t, std::optional<std::vector<uint8_t>>> cache_;
-  std::set<int64_t> inPlace_;  // sectors of unprotected pages whole as read
+  std::set<int64_t> inPlace_;    // sectors of unprotected pages whole as read
+  std::set<int64_t> ambiguous_;  // sectors of pages with several confirmed reassemblies
 };
 
 struct AnalysisContext;

@@ -54,7 +54,7 @@ std::vector<int> ClusterGeometry::SplitCuts(int64_t pageSector, int64_t nextStar
 void DeepMender::Reset() {
   cache_.clear();
   inPlace_.clear();
-  notes.clear();
+  ambiguous_.clear();
   geometry_ = {};
   maps_.clear();
 }
@@ -301,8 +301,7 @@ std::optional<std::vector<uint8_t>> DeepMender::ByChecksum(int64_t sector, const
       if (auto one = page::ByUnusedAreaFill(pages, cuts.empty() ? 0 : cuts.front())) return std::move(pages[*one]);
     }
   }
-  if (pages.size() > 1 || tried > kMaxTried)
-    notes.push_back("页面" + std::to_string(pageNumber) + "有多个可能的拼接,未采用(AMBIGUOUS REASSEMBLY)");
+  if (pages.size() > 1 || tried > kMaxTried) ambiguous_.insert(sector);
   return std::nullopt;
 }
 

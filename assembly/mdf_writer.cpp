@@ -60,6 +60,14 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
   // clusters are smaller than a page is written only when allocation order
   // put it together or finds it whole as read: otherwise its tail may be
   // that of another page of the same kind, which its structure cannot tell.
+  // A page written as a zero page because nothing confirmed it.
+  auto unconfirmed = [&](int64_t pageNumber, int64_t sector) {
+    ++res.unconfirmedPages;
+    --res.pagesFromFragments;
+    res.unconfirmed.push_back(pageNumber);
+    if (ctx.reader.Mender() && ctx.reader.Mender()->Ambiguous(sector))
+      person.AddLog(Log::Assembly, std::string(kReassemblyAmbiguous) + std::to_string(pageNumber));
+  };
   auto unconfirmedLast = [&](int64_t pageNumber, int64_t sector) {
     if (previous == zero) return true;  // already written as a zero page
     const bool small = geometry.At(sector).sectorsPerCluster < 16;
@@ -70,9 +78,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
       return true;
     if (!ctx.state.deep && !small) return true;
     std::fill(previous.begin(), previous.end(), 0);
-    ++res.unconfirmedPages;
-    --res.pagesFromFragments;
-    res.unconfirmed.push_back(pageNumber);
+    unconfirmed(pageNumber, sector);
     return out.OverwriteTail(previous.data(), kPageSize);
   };
 
@@ -134,9 +140,7 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
           if (ctx.state.deep && k + 1 < pages && current != zero &&
               !page::IsPageTrusted(current.data(), int64_t(f.startPage) + k, ctx.state.fileId)) {
             std::memset(current.data(), 0, kPageSize);
-            --res.pagesFromFragments;
-            ++res.unconfirmedPages;
-            res.unconfirmed.push_back(int64_t(f.startPage) + k);
+            unconfirmed(int64_t(f.startPage) + k, f.startSector + 16 * int64_t(k));
           }
         } else {
           std::memset(current.data(), 0, kPageSize);

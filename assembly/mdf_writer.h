@@ -33,6 +33,9 @@ struct MdfWriteResult {
 inline constexpr const char* kMdfDone = "组合完毕";
 inline constexpr const char* kSplitAmbiguous = "拆分页面无法确定,保留原样(SPLIT PAGE AMBIGUOUS):";
 inline constexpr const char* kUnconfirmedZeroed = "校验未通过的页面已写为空页(UNCONFIRMED PAGES ZEROED):";
+// Deep recovery: a page for which several different reassemblies were
+// confirmed; none is used and the page is written as a zero page.
+inline constexpr const char* kReassemblyAmbiguous = "页面有多个可能的拼接,未采用(AMBIGUOUS REASSEMBLY):";
 // Deep recovery from saved contents: a page split across runs of clusters
 // is put together from the clusters around it on the source, which the
 // content file does not hold, so such pages are not reassembled there.

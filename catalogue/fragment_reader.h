@@ -28,6 +28,9 @@ class PageMender {
   // Whether the page read at `sector` was found whole, as read, in the
   // order in which the file system allocates clusters.
   virtual bool FoundInPlace(int64_t sector) const { return false; }
+  // Whether several different reassemblies of the page read at `sector`
+  // were confirmed, so none was used.
+  virtual bool Ambiguous(int64_t sector) const { return false; }
 };
 
 class FragmentReader {
