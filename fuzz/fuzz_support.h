@@ -12,6 +12,7 @@
 
 #include "catalogue/fragment_reader.h"
 #include "storage/sector_reader.h"
+#include "tests/support/memory_source.h"
 
 namespace sorrelon::fuzz {
 
@@ -45,27 +46,8 @@ class MemoryReader final : public SectorReader {
   std::vector<uint8_t> bytes_;
 };
 
-// Fragment contents by start sector: the pages as a byte run and the 15
-// lead-in sectors; any read outside them fails, as a content file's does.
-class PagesSource final : public ContentSource {
- public:
-  std::map<int64_t, std::vector<uint8_t>> pages;
-  std::map<int64_t, std::vector<uint8_t>> leadIns;
-
-  bool ReadContentSectors(int32_t offset, uint32_t count, int64_t start, void* buf) override {
-    if (offset == -15) {
-      auto it = leadIns.find(start);
-      if (it == leadIns.end() || count != 15) return false;
-      std::memcpy(buf, it->second.data(), 15 * 512);
-      return true;
-    }
-    auto it = pages.find(start);
-    if (it == pages.end() || offset < 0) return false;
-    const size_t from = size_t(offset) * 512, len = size_t(count) * 512;
-    if (from > it->second.size() || len > it->second.size() - from) return false;
-    std::memcpy(buf, it->second.data() + from, len);
-    return true;
-  }
-};
+// Fragment contents by start sector, served as content-mode reads: the
+// tests' in-memory source.
+using PagesSource = test::MemorySource;
 
 }  // namespace sorrelon::fuzz

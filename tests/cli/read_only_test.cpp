@@ -26,25 +26,6 @@ namespace fs = std::filesystem;
 
 std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 
-struct Snapshot {
-  std::string sha;
-  timespec mtime{};
-  int64_t size = 0;
-  bool operator==(const Snapshot& o) const {
-    return sha == o.sha && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-Snapshot Take(const fs::path& p) {
-  Snapshot s;
-  s.sha = test::FileSha256(p);
-  struct stat st {};
-  ::stat(p.c_str(), &st);
-  s.mtime = st.st_mtim;
-  s.size = st.st_size;
-  return s;
-}
-
 // Lines of an strace log that open `image` with any write access, create or
 // truncate it.
 std::vector<std::string> WritingOpens(const fs::path& trace, const fs::path& image) {
@@ -61,21 +42,6 @@ std::vector<std::string> WritingOpens(const fs::path& trace, const fs::path& ima
   return out;
 }
 
-// Access modes of this process's descriptors open on `p`.
-std::vector<int> OpenModes(const fs::path& p) {
-  std::vector<int> modes;
-  const fs::path want = fs::canonical(p);
-  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (fs::read_symlink(e.path(), ec) != want || ec) continue;
-    std::ifstream info("/proc/self/fdinfo/" + e.path().filename().string());
-    std::string key, value;
-    while (info >> key >> value)
-      if (key == "flags:") modes.push_back(int(std::stol(value, nullptr, 8)) & O_ACCMODE);
-  }
-  return modes;
-}
-
 TEST(ReadOnlyCommands, NoCommandChangesTheSource) {
   if (!test::RequireTools({"mkfs.vfat", "mcopy", "mdel"})) return;
   const fs::path dir = test::TempDir("cli_read_only");
@@ -89,7 +55,7 @@ TEST(ReadOnlyCommands, NoCommandChangesTheSource) {
   ASSERT_TRUE(fat.Create(image, fo));
   ASSERT_TRUE(fat.CopyInFragmented(dir / "db.mdf", "DB.MDF", 3));
   ASSERT_TRUE(fat.Delete("DB.MDF"));
-  const Snapshot before = Take(image);
+  const test::FileSnapshot before = test::TakeSnapshot(image);
   ASSERT_FALSE(before.sha.empty());
 
   const std::string cli = SORRELON_CLI, img = Q(image);
@@ -134,7 +100,7 @@ TEST(ReadOnlyCommands, NoCommandChangesTheSource) {
                 &out);
       EXPECT_EQ(WritingOpens(trace, image), std::vector<std::string>{}) << out;
     }
-    EXPECT_TRUE(Take(image) == before) << "the source changed";
+    EXPECT_TRUE(test::TakeSnapshot(image) == before) << "the source changed";
   }
   EXPECT_EQ(test::ReadFileBytes(dir / "a.mdf"), test::ReadFileBytes(dir / "db.mdf"));
 
@@ -145,10 +111,10 @@ TEST(ReadOnlyCommands, NoCommandChangesTheSource) {
   ro.volume = true;
   test::Recovery r = test::RecoverImage(session, person, image, dir / "core.mdf", ro);
   EXPECT_TRUE(r.written.complete);
-  const std::vector<int> modes = OpenModes(image);
+  const std::vector<int> modes = test::OpenAccessModes(image);
   ASSERT_FALSE(modes.empty()) << "the session holds its source open";
   for (int m : modes) EXPECT_EQ(m, O_RDONLY);
-  EXPECT_TRUE(Take(image) == before) << "the source changed";
+  EXPECT_TRUE(test::TakeSnapshot(image) == before) << "the source changed";
 }
 
 }  // namespace

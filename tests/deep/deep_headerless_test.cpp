@@ -37,29 +37,21 @@ Result RecoverHeaderless(const fs::path& image, const fs::path& out, const std::
   test::FakePerson person;
   Result res;
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_TRUE(ChooseImage(image.string(), true, s.source, s.reader, s.fields, person));
-  s.fields.freeSpaceChecked = true;
-  s.ReadFileId();
-  s.SetDeep(deep);
-  auto params = s.ScanParamsFromFields(nullptr);
-  EXPECT_TRUE(params);
-  if (!params) return res;
-  s.scanStopped = false;
-  RunScan(*params, s.source, s.reader, s.catalogue, s.freeSpace, s.scanStopped, person);
-  Catalogue& cat = s.catalogue;
-  RebuildDatabaseFileList(cat.store, cat.databaseFiles);
+  test::RecoverOptions opt;
+  opt.volume = true;
+  opt.deep = deep;
+  EXPECT_TRUE(test::ScanImage(s, person, image, opt));
+  const Catalogue& cat = s.catalogue;
   AnalysisContext ctx = s.Analysis(person);
   if (deep) OfferHeaderlessFiles(ctx, s.scanFileId);
   for (size_t i = 0; i < cat.databaseFiles.size(); ++i) res.remarks.push_back(cat.databaseFiles.Remark(cat.store, i));
   std::vector<bool> considered(original.size() / kPageSize, true);
   considered[0] = pageZeroSurvives;
   if (row < cat.databaseFiles.size()) {
-    EXPECT_TRUE(RunAnalysis(ctx, int(row), true));
-    cat.AssemblyColumnClick(kColStartPage);
-    SearchMore(ctx);
-    CheckMissingPages(ctx);
-    res.checkLines = person.Log(Log::Assembly);
-    res.written = CreateMdf(ctx, out.string()).complete;
+    const test::Recovery r = test::RebuildRow(s, person, int(row), out);
+    EXPECT_TRUE(r.analysed);
+    res.checkLines = r.checkLines;
+    res.written = r.written.complete;
   }
   res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (res.written) res.output = test::ReadFileBytes(out);
@@ -139,14 +131,7 @@ TEST(DeepRecovery, FileWithoutItsFileHeaderPage) {
 
     Result plain = RecoverHeaderless(v.Image(), dir / "plain.mdf", original, false);
     Result deep = RecoverHeaderless(v.Image(), dir / "deep.mdf", original, true);
-    const std::string name = torn ? "headerless_fat32_512_torn" : "headerless_fat32_512_checksum";
-    std::printf("[deep] %s: plain %lld/%lld in %.2f s, deep %lld/%lld in %.2f s\n", name.c_str(),
-                (long long)plain.fidelity.recovered, (long long)plain.fidelity.genuine, plain.seconds,
-                (long long)deep.fidelity.recovered, (long long)deep.fidelity.genuine, deep.seconds);
-    ::testing::Test::RecordProperty(name + "_plain", std::to_string(plain.fidelity.recovered) + "/" +
-                                                         std::to_string(plain.fidelity.genuine));
-    ::testing::Test::RecordProperty(name + "_deep", std::to_string(deep.fidelity.recovered) + "/" +
-                                                        std::to_string(deep.fidelity.genuine));
+    Report(torn ? "headerless_fat32_512_torn" : "headerless_fat32_512_checksum", plain, deep);
 
     // The plain list is as it always was: no file-header page, no row.
     EXPECT_TRUE(plain.remarks.empty());

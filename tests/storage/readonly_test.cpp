@@ -19,44 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Snapshot {
-  std::string sha;
-  timespec mtime{};
-  bool operator==(const Snapshot& o) const {
-    return sha == o.sha && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-Snapshot Take(const fs::path& p) {
-  Snapshot s;
-  s.sha = test::FileSha256(p);
-  struct stat st {};
-  ::stat(p.c_str(), &st);
-  s.mtime = st.st_mtim;
-  return s;
-}
-
-// Access modes of this process's descriptors open on `p`.
-std::vector<int> OpenModes(const fs::path& p) {
-  std::vector<int> modes;
-  const fs::path want = fs::canonical(p);
-  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    fs::path target = fs::read_symlink(e.path(), ec);
-    if (ec || target != want) continue;
-    std::ifstream info("/proc/self/fdinfo/" + e.path().filename().string());
-    std::string key;
-    while (info >> key) {
-      if (key == "flags:") {
-        std::string octal;
-        info >> octal;
-        modes.push_back(int(std::stol(octal, nullptr, 8)) & O_ACCMODE);
-      }
-    }
-  }
-  return modes;
-}
-
 void ReadEverything(const fs::path& img, bool asVolume) {
   DataSource ds;
   SectorReader reader(ds);
@@ -78,7 +40,7 @@ void ReadEverything(const fs::path& img, bool asVolume) {
   disk.path = img.string();
   ChooseDisk(disk, ds, reader, fields, person);
   ASSERT_TRUE(reader.ReadSectors(1, buf.data(), 0));
-  auto modes = OpenModes(img);
+  auto modes = test::OpenAccessModes(img);
   ASSERT_FALSE(modes.empty()) << "the reader should hold the source open";
   for (int m : modes) EXPECT_EQ(m, O_RDONLY);
 }
@@ -95,11 +57,11 @@ TEST(ReadOnly, ReadingChangesNothing) {
 
   for (const fs::path& img : {fat.Image(), ntfs.Image()}) {
     SCOPED_TRACE(img.string());
-    Snapshot before = Take(img);
+    const test::FileSnapshot before = test::TakeSnapshot(img);
     ASSERT_FALSE(before.sha.empty());
     ReadEverything(img, true);
     ReadEverything(img, false);
-    EXPECT_TRUE(Take(img) == before) << "the source changed";
+    EXPECT_TRUE(test::TakeSnapshot(img) == before) << "the source changed";
   }
 }
 

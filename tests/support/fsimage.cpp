@@ -1,6 +1,8 @@
 #include "tests/support/fsimage.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -147,6 +149,32 @@ std::string FileSha256(const fs::path& p) {
   std::string out;
   if (!Tool("sha256sum", Quote(p.string()), &out)) return {};
   return out.substr(0, out.find(' '));
+}
+
+FileSnapshot TakeSnapshot(const fs::path& p) {
+  FileSnapshot s;
+  s.sha = FileSha256(p);
+  struct stat st {};
+  if (::stat(p.c_str(), &st) == 0) {
+    s.size = st.st_size;
+    s.mtimeSec = st.st_mtim.tv_sec;
+    s.mtimeNsec = st.st_mtim.tv_nsec;
+  }
+  return s;
+}
+
+std::vector<int> OpenAccessModes(const fs::path& p) {
+  std::vector<int> modes;
+  const fs::path want = fs::canonical(p);
+  for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec) != want || ec) continue;
+    std::ifstream info("/proc/self/fdinfo/" + e.path().filename().string());
+    std::string key, value;
+    while (info >> key >> value)
+      if (key == "flags:") modes.push_back(int(std::stol(value, nullptr, 8)) & O_ACCMODE);
+  }
+  return modes;
 }
 
 // ---------------------------------------------------------------- FAT32

@@ -126,4 +126,17 @@ class MemoryReader : public SectorReader {
 // SHA-256 of a file (sha256sum), empty on failure.
 std::string FileSha256(const std::filesystem::path& p);
 
+// What shows a file unchanged: its SHA-256, size and modification time.
+struct FileSnapshot {
+  std::string sha;
+  int64_t size = 0;
+  int64_t mtimeSec = 0, mtimeNsec = 0;
+  bool operator==(const FileSnapshot&) const = default;
+};
+FileSnapshot TakeSnapshot(const std::filesystem::path& p);
+
+// Access modes (O_RDONLY, O_WRONLY or O_RDWR) of this process's descriptors
+// open on `p`, from /proc/self/fdinfo.
+std::vector<int> OpenAccessModes(const std::filesystem::path& p);
+
 }  // namespace sorrelon::test

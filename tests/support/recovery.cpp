@@ -8,20 +8,37 @@
 
 namespace sorrelon::test {
 
-Recovery RecoverImage(Session& s, FakePerson& person, const std::filesystem::path& image,
-                      const std::filesystem::path& out, const RecoverOptions& opt) {
-  Recovery r;
-  if (!ChooseImage(image.string(), opt.volume, s.source, s.reader, s.fields, person)) return r;
+bool ScanImage(Session& s, FakePerson& person, const std::filesystem::path& image, const RecoverOptions& opt) {
+  if (!ChooseImage(image.string(), opt.volume, s.source, s.reader, s.fields, person)) return false;
   if (opt.volume) s.fields.freeSpaceChecked = opt.freeSpaceOnly;
   if (opt.step > 0) s.fields.secs = std::to_string(opt.step);
   s.ReadFileId();
   s.SetDeep(opt.deep);
   auto params = s.ScanParamsFromFields(nullptr);
-  if (!params) return r;
+  if (!params) return false;
   s.scanStopped = false;
   RunScan(*params, s.source, s.reader, s.catalogue, s.freeSpace, s.scanStopped, person);
-  Catalogue& cat = s.catalogue;
-  RebuildDatabaseFileList(cat.store, cat.databaseFiles);
+  RebuildDatabaseFileList(s.catalogue.store, s.catalogue.databaseFiles);
+  return true;
+}
+
+Recovery RebuildRow(Session& s, FakePerson& person, int row, const std::filesystem::path& out) {
+  Recovery r;
+  AnalysisContext ctx = s.Analysis(person);
+  r.analysed = RunAnalysis(ctx, row, true);
+  if (!r.analysed) return r;
+  s.catalogue.AssemblyColumnClick(kColStartPage);
+  SearchMore(ctx);
+  CheckMissingPages(ctx);
+  r.checkLines = person.Log(Log::Assembly);
+  r.written = CreateMdf(ctx, out.string());
+  return r;
+}
+
+Recovery RecoverImage(Session& s, FakePerson& person, const std::filesystem::path& image,
+                      const std::filesystem::path& out, const RecoverOptions& opt) {
+  if (!ScanImage(s, person, image, opt)) return {};
+  const Catalogue& cat = s.catalogue;
   int row = cat.databaseFiles.empty() ? -1 : 0;
   if (!opt.dbName.empty()) {
     row = -1;
@@ -31,16 +48,8 @@ Recovery RecoverImage(Session& s, FakePerson& person, const std::filesystem::pat
         break;
       }
   }
-  if (row < 0) return r;
-  AnalysisContext ctx = s.Analysis(person);
-  r.analysed = RunAnalysis(ctx, row, true);
-  if (!r.analysed) return r;
-  cat.AssemblyColumnClick(kColStartPage);
-  SearchMore(ctx);
-  CheckMissingPages(ctx);
-  r.checkLines = person.Log(Log::Assembly);
-  r.written = CreateMdf(ctx, out.string());
-  return r;
+  if (row < 0) return {};
+  return RebuildRow(s, person, row, out);
 }
 
 bool IsGenuinePage(const uint8_t* p, int64_t pageNumber) {

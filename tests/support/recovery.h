@@ -31,6 +31,12 @@ struct Recovery {
 // sorts the assembly, SEARCH MORE, CHECK and CREATE MDF to `out`.
 Recovery RecoverImage(Session& s, FakePerson& person, const std::filesystem::path& image,
                       const std::filesystem::path& out, const RecoverOptions& opt = {});
+// Its two halves. ScanImage chooses and scans `image` and rebuilds the
+// database-file list (false when the image cannot be chosen or the settings
+// read); RebuildRow runs SEARCH (automatic) on row `row`, sorts the assembly,
+// SEARCH MORE, CHECK and CREATE MDF to `out`.
+bool ScanImage(Session& s, FakePerson& person, const std::filesystem::path& image, const RecoverOptions& opt = {});
+Recovery RebuildRow(Session& s, FakePerson& person, int row, const std::filesystem::path& out);
 
 // A genuine page: its header names its own page number and file 1.
 bool IsGenuinePage(const uint8_t* page, int64_t pageNumber);
