@@ -48,18 +48,16 @@ MdfWriteResult CreateMdf(AnalysisContext& ctx, std::optional<std::string> outPat
     person.Message(WriteFailedText(res.path, out.error()), "提示");
     return res;
   };
-  // A protected page is written only when its protection and structure
-  // confirm it: the last page of a row, once no repair has confirmed it,
-  // becomes a zero page, since after its first clusters it may hold bytes of
-  // something else. That holds in deep recovery, and in any mode where the
-  // clusters around the page are smaller than a page. Runs before the gap
-  // after the row is written, while the page is the last one of the file.
-  // Deep recovery asks the same of a page without protection through its
-  // structure alone (plain recovery writes such a page as read).
-  // In deep recovery a page without protection that ends its row where
-  // clusters are smaller than a page is written only when allocation order
-  // put it together or finds it whole as read: otherwise its tail may be
-  // that of another page of the same kind, which its structure cannot tell.
+  // The last page of a row may hold, after its first clusters, bytes of
+  // something else; once no repair has confirmed it, it becomes a zero page.
+  // A protected page must pass its protection and structure (in deep
+  // recovery, and in any mode where clusters are smaller than a page). In
+  // deep recovery a page without protection must pass its structure and,
+  // where clusters are smaller than a page, have been put together or found
+  // whole in allocation order: the tail of another page of the same kind
+  // passes its structure too. (Plain recovery writes such a page as read.)
+  // Runs before the gap after the row is written, while the page is the last
+  // one of the file.
   // A page written as a zero page because nothing confirmed it.
   auto unconfirmed = [&](int64_t pageNumber, int64_t sector) {
     ++res.unconfirmedPages;
